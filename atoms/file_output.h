@@ -1,0 +1,32 @@
+// Putting serialised bytes into the file. Every atom class appends its bytes
+// to a BeWriter; these helpers place a whole buffer at a file position with
+// one positioned write, so the file sees a handful of writes, not one per
+// table entry. A failed write or a short count is a failure: no retry.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <vector>
+
+#include "atoms/be.h"
+
+bool write_buffer_at(int fd, off_t pos, const unsigned char* data, size_t len);
+
+inline bool write_buffer_at(int fd, off_t pos, const std::vector<unsigned char>& data) {
+    return write_buffer_at(fd, pos, data.data(), data.size());
+}
+
+// Serialises `atom` (anything with write_into(BeWriter&) const), writes it at
+// pos and advances pos past it. An atom that serialises to nothing writes
+// nothing and succeeds.
+template <typename Atom>
+bool write_atom_at(int fd, off_t& pos, const Atom& atom) {
+    std::vector<unsigned char> buf;
+    BeWriter w(buf);
+    atom.write_into(w);
+    if (buf.empty()) return true;
+    if (!write_buffer_at(fd, pos, buf)) return false;
+    pos += static_cast<off_t>(buf.size());
+    return true;
+}

@@ -1,0 +1,25 @@
+// Atoms that a container carries without interpreting them: each is kept
+// whole, header included, exactly as read, and written back in the order met.
+#pragma once
+
+#include <vector>
+
+#include "atoms/be.h"
+#include "atoms/child_walk.h"
+
+using RawAtom = std::vector<unsigned char>;
+
+class RawAtomList {
+public:
+    void add(const ChildAtom& child) { atoms_.emplace_back(child.atom, child.atom + child.size); }
+    void clear() { atoms_.clear(); }
+    bool empty() const { return atoms_.empty(); }
+    size_t count() const { return atoms_.size(); }
+    const RawAtom& at(size_t i) const { return atoms_[i]; }
+    void write_into(BeWriter& w) const {
+        for (const RawAtom& a : atoms_) w.bytes(a);
+    }
+
+private:
+    std::vector<RawAtom> atoms_;
+};

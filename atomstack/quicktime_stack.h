@@ -1,0 +1,50 @@
+// The atom stack: reads atom headers and bytes of one open file through a
+// stack of atom records whose top is the container being read.
+//
+// Records are plain values. Each carries its own read position, so a record
+// copied out of the stack reads from where it stood when copied, and pushing
+// a record to read its children leaves the caller's copy unmoved.
+//
+// Headers at any level may use the 16-byte form (size field 1) or size 0
+// (the atom runs to its parent's end). An atom that claims to run past its
+// parent's end (a recording cut short) is still returned with its declared
+// extent, but the parent's position stops at the parent's end, so a walk
+// always ends; reads never go past the end of the file.
+#pragma once
+
+#include <cstdint>
+
+struct quicktime_atom {
+    uint64_t start_offset = 0;          // first byte of the header
+    uint64_t absolute_data_offset = 0;  // first byte after the header; 0 = no atom
+    uint64_t end_offset = 0;            // just past the atom
+    uint64_t data_length = 0;           // bytes after the header
+    uint64_t position = 0;              // next byte to read (file offset)
+    uint8_t is_64bit = 0;               // header with a 64-bit size
+    uint8_t reserved = 0;
+    uint8_t is_container = 0;           // set by hand when a span is walked as a container
+    uint32_t reserved32 = 0;
+    uint32_t type = 0;                  // four-character code, big-endian value
+};
+
+struct quicktime_stack;
+
+quicktime_stack* quicktime_stack_create(int reserved);
+int quicktime_stack_assign_fd(quicktime_stack* qt, int fd);
+// Leaves a single root record over the whole file, positioned at offset 0.
+void quicktime_stack_empty(quicktime_stack* qt);
+void quicktime_stack_push(quicktime_stack* qt, const quicktime_atom* atom);
+quicktime_atom* quicktime_stack_top(quicktime_stack* qt);
+void quicktime_stack_pop(quicktime_stack* qt);
+// The record's position becomes its data start plus offset.
+void quicktime_stack_seek(quicktime_stack* qt, quicktime_atom* atom, long offset);
+// Reads the child at the parent's position into out and moves the parent past
+// it. Zero when no complete header fits before the parent's end or the header
+// is malformed (size 2 to 7, or a 64-bit size below 16).
+int quicktime_stack_read_atom(quicktime_stack* qt, quicktime_atom* parent, quicktime_atom* out);
+// Bytes read from the record's position, at most count, never past its end or
+// the end of the file; the position moves past them.
+long quicktime_stack_read(quicktime_stack* qt, quicktime_atom* atom, void* buf, long count);
+// Non-zero when the top's position is at or past its end (or the stack is empty).
+int quicktime_stack_eof(quicktime_stack* qt);
+quicktime_stack* quicktime_stack_destroy(quicktime_stack* qt);

@@ -1,0 +1,72 @@
+#include "bin/driver.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+#include "bin/command_line.h"
+#include "bin/driver_state.h"
+#include "bin/forward.h"
+#include "bin/messages.h"
+#include "bin/undo.h"
+
+namespace {
+
+// Below 512 MiB free the file system is too close to full to grow the file.
+constexpr uint64_t kMinFreeSpace = 0x1FFFFFFF;
+
+int start_up() {
+    if (mp4_file.empty()) {
+        say("You must specify a file\n");
+        return 1;
+    }
+    struct stat st;
+    if (lstat(mp4_file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        say("Not a file\n");
+        return 1;
+    }
+    mp4_fd = open(mp4_file.c_str(), O_RDWR | O_NOCTTY | O_NOFOLLOW);
+    if (mp4_fd < 0) {
+        say("Unable to open file for r/w\n");
+        return 1;
+    }
+    if (fstat(mp4_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        say("Not a file\n");
+        return 1;
+    }
+    struct statfs fs;
+    if (fstatfs(mp4_fd, &fs) != 0) {
+        say("Cannot determine free space around file\n");
+        return 1;
+    }
+    const uint64_t free_bytes = static_cast<uint64_t>(fs.f_bsize) * static_cast<uint64_t>(fs.f_bavail);
+    if (free_bytes <= kMinFreeSpace) {
+        say("Not enough free space around file\n");
+        return 1;
+    }
+    mp4_orig_len = lseek(mp4_fd, 0, SEEK_END);
+    mp4_add_at = mp4_orig_len;
+    mp4_qt = quicktime_stack_create(0);
+    if (mp4_qt == nullptr) {
+        say("Cannot allocate QT stack\n");
+        return 1;
+    }
+    if (!quicktime_stack_assign_fd(mp4_qt, mp4_fd)) {
+        say("Cannot assign file descriptor to QT stack\n");
+        return 1;
+    }
+    return -1;
+}
+
+}  // namespace
+
+int run_driver(int argc, char** argv) {
+    int rc = parse_command_line(argc, argv);
+    if (rc >= 0) return rc;
+    rc = start_up();
+    if (rc >= 0) return rc;
+    return do_undo ? run_undo() : run_forward_conversion();
+}

@@ -1,0 +1,15 @@
+#include "bin/driver_state.h"
+
+std::string mp4_file;
+int mp4_fd = -1;
+quicktime_stack* mp4_qt = nullptr;
+bool do_undo = false;
+bool is_mp4_ftype = false;
+bool dbg_force_mdat64 = false;
+bool debug_move_moov = false;
+off_t mp4_orig_len = 0;
+off_t mp4_add_at = 0;
+quicktime_atom mp4_ftyp, mp4_moov, mp4_mdat, mp4_first_moof, mp4_mvex;
+quicktime_atom mp4_saved_moov, mp4_saved_mdat, mp4_moov2tolv;
+std::vector<unsigned char> mp4_saved_moov_data;
+off_t mp4_moov_saved_at_offset = -1;

@@ -1,0 +1,27 @@
+// Process-wide state of the driver: the one file, its descriptor, the atom
+// stack bound to it, the atoms located by the scan, and the saved movie atom.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "atomstack/quicktime_stack.h"
+
+extern std::string mp4_file;
+extern int mp4_fd;
+extern quicktime_stack* mp4_qt;
+extern bool do_undo;
+extern bool is_mp4_ftype;
+extern bool dbg_force_mdat64;
+extern bool debug_move_moov;
+extern off_t mp4_orig_len;
+extern off_t mp4_add_at;
+extern quicktime_atom mp4_ftyp, mp4_moov, mp4_mdat, mp4_first_moof, mp4_mvex;
+extern quicktime_atom mp4_saved_moov, mp4_saved_mdat, mp4_moov2tolv;
+extern std::vector<unsigned char> mp4_saved_moov_data;
+extern off_t mp4_moov_saved_at_offset;
+
+// A record counts as found when its data offset is non-zero.
+inline bool atom_found(const quicktime_atom& a) { return a.absolute_data_offset != 0; }

@@ -1,0 +1,98 @@
+#include "bin/forward.h"
+
+#include <unistd.h>
+
+#include "atoms/file_output.h"
+#include "bin/driver_state.h"
+#include "bin/messages.h"
+#include "bin/rebuild.h"
+#include "bin/relocation_plan.h"
+#include "bin/scan.h"
+
+namespace {
+
+constexpr uint64_t kMaxMoovPayload = 16777216;
+
+void release_file() {
+    mp4_qt = quicktime_stack_destroy(mp4_qt);
+    close(mp4_fd);
+}
+
+// Limits and room, checked before the first write so that a refused file is
+// left exactly as it was. Returns -1 to go on, else the exit status.
+int check_limits_and_read_moov() {
+    const uint64_t N = mp4_moov.data_length;
+    if (N - 8 > kMaxMoovPayload - 8 || mp4_moov.is_64bit) {
+        say("moov atom is too large\n");
+        return 1;
+    }
+    mp4_saved_moov_data.resize(N);
+    quicktime_stack_empty(mp4_qt);
+    long got = quicktime_stack_read(mp4_qt, &mp4_moov, mp4_saved_moov_data.data(), static_cast<long>(N));
+    if (got < 0 || static_cast<uint64_t>(got) != N) {
+        say("Failed to read moov atom\n");
+        return 1;
+    }
+    if (mp4_moov.absolute_data_offset + mp4_moov.data_length > mp4_mdat.start_offset) {
+        say("moov overlaps mdat\n");
+        return 1;
+    }
+    const uint64_t H = mdat_header_size(static_cast<uint64_t>(mp4_orig_len), dbg_force_mdat64);
+    if (N < H + undo_record_room()) {
+        say("moov atom is too small for the undo record\n");
+        return 1;
+    }
+    return -1;
+}
+
+void note_relocated_records(const RelocationPlan& plan) {
+    mp4_saved_moov = mp4_moov;
+    mp4_moov2tolv = mp4_moov;
+    mp4_moov2tolv.data_length = mp4_moov.data_length - plan.header_size;
+    mp4_moov2tolv.end_offset = plan.mdat_at;
+    mp4_saved_mdat = mp4_mdat;
+    mp4_mdat.start_offset = plan.mdat_at;
+    mp4_mdat.absolute_data_offset = plan.mdat_at + plan.header_size;
+    mp4_mdat.end_offset = static_cast<uint64_t>(mp4_orig_len);
+    mp4_mdat.data_length = mp4_mdat.end_offset - mp4_mdat.absolute_data_offset;
+    mp4_mdat.is_64bit = plan.header_size == 16 ? 1 : 0;
+    mp4_moov_saved_at_offset = static_cast<off_t>(plan.saved_moov_at);
+}
+
+}  // namespace
+
+int run_forward_conversion() {
+    int rc = scan_top_level();
+    if (rc >= 0) return rc;
+    rc = check_limits_and_read_moov();
+    if (rc >= 0) return rc;
+
+    std::vector<unsigned char> new_moov;
+    if (!debug_move_moov) {
+        rc = build_new_movie(new_moov);
+        if (rc >= 0) return rc;
+    }
+
+    RelocationInput in{mp4_moov.start_offset, mp4_mdat.start_offset, static_cast<uint64_t>(mp4_orig_len),
+                       dbg_force_mdat64, debug_move_moov, &mp4_saved_moov_data};
+    RelocationPlan plan = plan_relocation(in);
+    note_relocated_records(plan);
+    for (const PlannedWrite& w : plan.writes) {
+        if (!write_buffer_at(mp4_fd, w.at, w.bytes)) {
+            say("%s", w.failure_message);
+            return 1;
+        }
+    }
+    mp4_add_at = static_cast<off_t>(plan.append_end);
+
+    if (debug_move_moov) {
+        say("debug function complete: moov appended as-is to the end. It should play.\n");
+        release_file();
+        return 0;
+    }
+    bool ok = write_buffer_at(mp4_fd, mp4_add_at, new_moov);
+    if (ok) mp4_add_at += static_cast<off_t>(new_moov.size());
+    else say("Failed to write new moov atom\n");
+    release_file();
+    return ok ? 0 : 1;
+}

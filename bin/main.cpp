@@ -1,0 +1,3 @@
+#include "bin/driver.h"
+
+int main(int argc, char** argv) { return run_driver(argc, argv); }
