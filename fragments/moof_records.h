@@ -1,0 +1,57 @@
+// What one movie fragment (moof) says, as plain records for the merger.
+// moof_info_t holds the fragment's sequence number (mfhd) and one
+// moof_traf_info_t per track fragment (traf, in file order): its header
+// (tfhd) fields, its decode time (tfdt) and each of its runs (trun) on its
+// own. Zero stands for absent throughout; the tfhd and trun flag words tell a
+// real 0 from a missing field, and the merger picks the fallbacks. A run
+// without per-sample fields keeps only its declared count: its samples are
+// never materialised here, so a huge count costs nothing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+struct moof_traf_info_t {
+    uint64_t base_media_decode_time = 0;
+    bool has_tfdt = false;
+    uint32_t tf_flags = 0, track_ID = 0;
+    uint64_t base_data_offset = 0;
+    uint32_t sample_description_index = 0, default_sample_duration = 0,
+             default_sample_size = 0, default_sample_flags = 0;
+
+    struct trun_t {
+        uint32_t tr_flags = 0;
+        uint8_t version = 0;
+        uint32_t sample_count = 0;  // as declared, not as read
+        int32_t data_offset = 0;
+        bool has_data_offset = false;
+        uint32_t first_sample_flags = 0;
+        bool has_first_sample_flags = false;
+
+        struct trun_sample_t {
+            uint32_t duration = 0, size = 0, flags = 0;
+            int64_t composition_offset = 0;
+        };
+        // Only filled when the run has per-sample fields.
+        std::vector<trun_sample_t> samples;
+
+        bool has_per_sample_fields() const;
+        // The samples this run contributes: those read when it has per-sample
+        // fields, else its declared count.
+        uint64_t samples_held() const;
+    };
+    std::vector<trun_t> truns;  // in file order, one per trun box
+
+    void parse_tfhd(const unsigned char* data, size_t len);
+    void parse_tfdt(const unsigned char* data, size_t len);
+    void parse_trun(const unsigned char* data, size_t len);
+};
+
+struct moof_info_t {
+    uint32_t sequence_number = 0;
+    std::vector<moof_traf_info_t> trafs;
+
+    void parse_mfhd(const unsigned char* data, size_t len);
+    void parse_traf(moof_traf_info_t& traf, const unsigned char* data, size_t len);
+};
