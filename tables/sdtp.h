@@ -1,0 +1,33 @@
+// sdtp, the sample dependency flags table of a track's stbl: one byte per
+// sample (is_leading, depends_on, is_depended_on, has_redundancy, two bits
+// each), with no entry count; the number of samples comes from the body
+// length. Bytes read are kept as they are. Fragment samples are added only
+// when the movie atom had the table: without it no earlier sample has an
+// entry, and a partial table would misdescribe them. Only version 0 is read.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "atoms/be.h"
+#include "atoms/file_output.h"
+
+class qt_sdtp_info {
+public:
+    std::vector<uint8_t> tbl;
+    bool present = false;
+
+    void clear();
+    void parse_atom_data(const unsigned char* data, size_t len);
+
+    // Records the sample at 0-based `sample_index` of the track. The table is
+    // first cut or zero-padded to that index, so it keeps exactly one byte per
+    // sample even when it held more or fewer than the track's samples.
+    void addSample(uint32_t sample_flags, uint64_t sample_index);
+
+    void write_into(BeWriter& w) const;
+    bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
+};

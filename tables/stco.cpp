@@ -1,0 +1,69 @@
+#include "tables/stco.h"
+
+#include <algorithm>
+#include <cassert>
+#include <limits>
+
+#include "atoms/debug_flags.h"
+#include "atoms/fourcc.h"
+
+// Layout of the body (after the 8-byte header), all big-endian:
+//   u8 version (0) | u24 flags | u32 entry count | entry count * offset,
+//   each u32 (stco) or u64 (co64)
+
+namespace {
+// co64 takes over from 0xF0000000 on, a margin below the 32-bit limit
+// rather than its very edge.
+constexpr uint64_t kMaxStcoOffset = 0xEFFFFFFF;
+constexpr unsigned kNarrowBits = 32;
+constexpr unsigned kWideBits = 64;
+constexpr size_t kNarrowBytes = 4;
+constexpr size_t kWideBytes = 8;
+}  // namespace
+
+void qt_stco_info::clear() {
+    max_offset = 0;
+    tbl.clear();
+}
+
+void qt_stco_info::parse_atom_data(const unsigned char* data, size_t len, unsigned int bits) {
+    clear();
+    if (bits != kNarrowBits && bits != kWideBits) return;
+    BeReader r(data, len);
+    uint8_t version = r.u8();
+    r.skip(3);  // flags: none defined
+    uint32_t entries = r.u32();
+    if (!r.ok() || version != 0) return;
+
+    const bool wide_entries = bits == kWideBits;
+    size_t n = std::min<size_t>(entries, r.remaining() / (wide_entries ? kWideBytes : kNarrowBytes));
+    tbl.reserve(n);
+    for (size_t i = 0; i < n; ++i) addChunkOffset(wide_entries ? r.u64() : r.u32());
+}
+
+void qt_stco_info::addChunkOffset(uint64_t offset) {
+    tbl.push_back(offset);
+    max_offset = std::max(max_offset, offset);
+}
+
+bool qt_stco_info::wide() const {
+    return dbg_force_co64 || max_offset > kMaxStcoOffset;
+}
+
+void qt_stco_info::write_into(BeWriter& w) const {
+    const bool wide_entries = wide();
+    size_t start = w.begin_atom(wide_entries ? fourcc("co64") : fourcc("stco"));
+    w.version_flags(0, 0);
+    w.u32(static_cast<uint32_t>(tbl.size()));
+    for (uint64_t offset : tbl) {
+        if (wide_entries) {
+            w.u64(offset);
+        } else {
+            // max_offset bounds every entry, and it fits when stco was chosen.
+            assert(offset <= std::numeric_limits<uint32_t>::max());
+            w.u32(static_cast<uint32_t>(offset));
+        }
+    }
+    w.end_atom(start);
+    assert(w.size() - start == 16 + (wide_entries ? kWideBytes : kNarrowBytes) * tbl.size());
+}

@@ -1,0 +1,34 @@
+// stsz, the sample size table of a track's stbl, in one of three states:
+//   empty       sample_size 0, tbl empty       no samples
+//   constant    sample_size > 0, tbl empty     constant_count samples of sample_size bytes
+//   per-sample  sample_size 0, tbl not empty   one size per sample
+// The constant state is only ever entered by reading it; the first appended
+// size that differs expands it into per-sample entries. stz2 (compact sizes)
+// is not handled. Only version 0 is read; the atom is always written.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "atoms/be.h"
+#include "atoms/file_output.h"
+
+class qt_stsz_info {
+public:
+    uint32_t sample_size = 0;
+    uint32_t constant_count = 0;  // meaningful only while sample_size != 0
+    std::vector<uint32_t> tbl;    // used only while sample_size == 0
+
+    void clear();
+    void parse_atom_data(const unsigned char* data, size_t len);
+
+    void addSampleSize(uint32_t size);
+
+    uint64_t sample_count() const { return sample_size != 0 ? constant_count : tbl.size(); }
+
+    void write_into(BeWriter& w) const;
+    bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
+};

@@ -1,0 +1,85 @@
+#include "tables/stts.h"
+
+#include <algorithm>
+#include <cassert>
+#include <limits>
+
+#include "atoms/fourcc.h"
+
+// Layout of the body (after the 8-byte header), all big-endian:
+//   u8 version (0) | u24 flags | u32 entry count | entry count * {u32 count, u32 duration}
+
+namespace {
+constexpr size_t kRunBytes = 8;
+constexpr uint32_t kMaxRunCount = std::numeric_limits<uint32_t>::max();
+}  // namespace
+
+void qt_stts_info::clear() {
+    tbl.clear();
+    sample_count_ = 0;
+    total_duration_ = 0;
+}
+
+void qt_stts_info::add_run(qt_time_to_sample_t run) {
+    tbl.push_back(run);
+    sample_count_ += run.count;
+    total_duration_ += uint64_t{run.count} * run.duration;
+}
+
+void qt_stts_info::parse_atom_data(const unsigned char* data, size_t len) {
+    clear();
+    BeReader r(data, len);
+    uint8_t version = r.u8();
+    r.skip(3);  // flags: none defined
+    uint32_t entries = r.u32();
+    if (!r.ok() || version != 0) return;
+
+    size_t n = std::min<size_t>(entries, r.remaining() / kRunBytes);
+    tbl.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        uint32_t count = r.u32();
+        uint32_t duration = r.u32();
+        add_run({count, duration});
+    }
+}
+
+void qt_stts_info::addSampleDuration(uint32_t duration) {
+    // A full run cannot count one more; start a new one rather than wrap.
+    if (!tbl.empty() && tbl.back().duration == duration && tbl.back().count < kMaxRunCount) {
+        ++tbl.back().count;
+        sample_count_ += 1;
+        total_duration_ += duration;
+        return;
+    }
+    add_run({1, duration});
+}
+
+void qt_stts_info::padLastSample(uint64_t pad) {
+    size_t at = tbl.size();
+    while (at > 0 && tbl[at - 1].count == 0) --at;
+    if (at == 0) return;  // no sample to lengthen
+    --at;
+
+    if (tbl[at].count > 1) {
+        qt_time_to_sample_t single{1, tbl[at].duration};
+        tbl[at].count -= 1;
+        ++at;
+        tbl.insert(tbl.begin() + static_cast<std::ptrdiff_t>(at), single);
+    }
+    uint32_t old_duration = tbl[at].duration;
+    tbl[at].duration = static_cast<uint32_t>(old_duration + pad);
+    // Unsigned wrap keeps the total equal to the sum taken modulo 2^64.
+    total_duration_ += uint64_t{tbl[at].duration} - old_duration;
+}
+
+void qt_stts_info::write_into(BeWriter& w) const {
+    size_t start = w.begin_atom(fourcc("stts"));
+    w.version_flags(0, 0);
+    w.u32(static_cast<uint32_t>(tbl.size()));
+    for (const qt_time_to_sample_t& run : tbl) {
+        w.u32(run.count);
+        w.u32(run.duration);
+    }
+    w.end_atom(start);
+    assert(w.size() - start == 16 + kRunBytes * tbl.size());
+}
