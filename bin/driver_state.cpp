@@ -13,3 +13,4 @@ quicktime_atom mp4_ftyp, mp4_moov, mp4_mdat, mp4_first_moof, mp4_mvex;
 quicktime_atom mp4_saved_moov, mp4_saved_mdat, mp4_moov2tolv;
 std::vector<unsigned char> mp4_saved_moov_data;
 off_t mp4_moov_saved_at_offset = -1;
+qt_moov_info mp4_moov_info;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "atoms/moov.h"
 #include "atomstack/quicktime_stack.h"
 
 extern std::string mp4_file;
@@ -22,6 +23,7 @@ extern quicktime_atom mp4_ftyp, mp4_moov, mp4_mdat, mp4_first_moof, mp4_mvex;
 extern quicktime_atom mp4_saved_moov, mp4_saved_mdat, mp4_moov2tolv;
 extern std::vector<unsigned char> mp4_saved_moov_data;
 extern off_t mp4_moov_saved_at_offset;
+extern qt_moov_info mp4_moov_info;
 
 // A record counts as found when its data offset is non-zero.
 inline bool atom_found(const quicktime_atom& a) { return a.absolute_data_offset != 0; }

@@ -1,8 +1,64 @@
 #include "bin/rebuild.h"
 
+#include "atoms/durations.h"
+#include "atoms/fourcc.h"
+#include "bin/driver_state.h"
 #include "bin/messages.h"
+#include "fragments/merger.h"
 
-int build_new_movie(std::vector<unsigned char>&) {
-    say("Conversion without dbg-move-moov is not available in this build\n");
-    return 1;
+namespace {
+
+// A moof beyond this is not a real fragment; it is passed over.
+constexpr uint64_t kMaxMoofPayload = 0x1FFFFFF;
+
+// Walks the span from the first moof to the original end of the file and
+// merges every moof in file order. The moofs lie in the region that the
+// relocation leaves untouched, so their offsets hold before and after it.
+MergeReport merge_fragments() {
+    MergeReport total;
+    quicktime_stack_empty(mp4_qt);
+    quicktime_stack_push(mp4_qt, &mp4_first_moof);
+    quicktime_atom* span = quicktime_stack_top(mp4_qt);
+    span->absolute_data_offset = mp4_first_moof.start_offset;
+    span->start_offset = mp4_first_moof.start_offset;
+    span->end_offset = static_cast<uint64_t>(mp4_orig_len);
+    span->data_length = span->end_offset - span->start_offset;
+    span->is_64bit = 0;
+    span->is_container = 1;
+    span->reserved32 = 0;
+    quicktime_stack_seek(mp4_qt, span, 0);
+
+    std::vector<unsigned char> buffer;
+    while (!quicktime_stack_eof(mp4_qt)) {
+        quicktime_atom atom;
+        if (!quicktime_stack_read_atom(mp4_qt, quicktime_stack_top(mp4_qt), &atom)) break;
+        if (atom.type != fourcc("moof") || atom.data_length == 0 || atom.data_length > kMaxMoofPayload) continue;
+        buffer.resize(atom.data_length);
+        long got = quicktime_stack_read(mp4_qt, &atom, buffer.data(), static_cast<long>(atom.data_length));
+        if (got < 0 || static_cast<uint64_t>(got) != atom.data_length) continue;
+        MergeReport r = append_from_moof_atom(mp4_moov_info, buffer.data(), buffer.size(), atom.start_offset,
+                                              static_cast<uint64_t>(mp4_orig_len));
+        for (uint64_t i = 0; i < r.unlocated_trafs; ++i) say("moof: unable to locate track\n");
+        total.samples_left_out += r.samples_left_out;
+    }
+    return total;
+}
+
+}  // namespace
+
+int build_new_movie(std::vector<unsigned char>& out) {
+    mp4_moov_info.parse_atom_data(mp4_saved_moov_data.data(), mp4_saved_moov_data.size());
+    for (uint32_t id : mp4_moov_info.unmatched_trex_ids) {
+        say("'trex' atom warning: Unable to find track with ID %u\n", id);
+    }
+    MergeReport merged = merge_fragments();
+    if (merged.samples_left_out > 0) {
+        say("Left out %llu samples that lie past the end of the file\n",
+            static_cast<unsigned long long>(merged.samples_left_out));
+    }
+    rewrite_durations(mp4_moov_info);
+    out.clear();
+    BeWriter w(out);
+    mp4_moov_info.write_into(w);
+    return -1;
 }

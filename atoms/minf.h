@@ -1,0 +1,16 @@
+// qt_minf_info: the media information box (minf, inside mdia). Models only
+// its stbl; the media header and data information are carried as read.
+#pragma once
+
+#include "atoms/stbl.h"
+
+class qt_minf_info {
+public:
+    qt_stbl_info stbl;
+    RawAtomList other_atoms;
+
+    void clear();
+    void parse_atom_data(const unsigned char* data, size_t len);
+    void write_into(BeWriter& w) const;
+    bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
+};

@@ -1,0 +1,61 @@
+#include "atoms/moov.h"
+
+#include <cassert>
+
+#include "atoms/fourcc.h"
+
+void qt_moov_info::clear() {
+    mvhd.clear();
+    tracks.clear();
+    other_atoms.clear();
+    unmatched_trex_ids.clear();
+}
+
+void qt_moov_info::parse_atom_data(const unsigned char* data, size_t len) {
+    clear();
+    const unsigned char* mvex = nullptr;
+    size_t mvex_len = 0;
+    walk_children(data, len, [&](const ChildAtom& c) {
+        switch (c.type) {
+            case fourcc("mvhd"):
+                if (c.body_len() > 0) mvhd.parse_atom_data(c.body(), c.body_len());
+                break;
+            case fourcc("trak"): {
+                qt_track_info track;
+                track.parse_atom_data(c.body(), c.body_len());
+                tracks.push_back(std::move(track));
+                break;
+            }
+            case fourcc("mvex"):
+                mvex = c.body();
+                mvex_len = c.body_len();
+                break;
+            default: other_atoms.add(c); break;
+        }
+    });
+    // Matched after the walk, so the order of mvex and trak does not matter.
+    if (mvex != nullptr) apply_trex_defaults(mvex, mvex_len);
+}
+
+void qt_moov_info::apply_trex_defaults(const unsigned char* mvex, size_t len) {
+    walk_children(mvex, len, [&](const ChildAtom& c) {
+        if (c.type != fourcc("trex")) return;
+        qt_trex_info trex{};
+        trex.parse_atom_data(c.body(), c.body_len());
+        for (qt_track_info& t : tracks) {
+            if (t.getTrackId() == trex.track_ID) {
+                t.trex = trex;
+                return;
+            }
+        }
+        unmatched_trex_ids.push_back(trex.track_ID);
+    });
+}
+
+void qt_moov_info::write_into(BeWriter& w) const {
+    size_t start = w.begin_atom(fourcc("moov"));
+    mvhd.write_into(w);
+    for (const qt_track_info& t : tracks) t.write_into(w);
+    other_atoms.write_into(w);
+    w.end_atom(start);
+}

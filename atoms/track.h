@@ -1,0 +1,47 @@
+// qt_track_info: one track (trak, inside moov): its header, its media, the
+// fragment defaults from mvex/trex, and the operations by which fragment
+// samples and chunks are appended to its sample tables.
+#pragma once
+
+#include <cstdint>
+
+#include "atoms/headers.h"
+#include "atoms/mdia.h"
+#include "fragments/trex.h"
+
+class qt_track_info {
+public:
+    quicktime_tkhd_header_u tkhd;
+    qt_mdia_info mdia;
+    RawAtomList other_atoms;  // edit list, user data, ...
+    qt_trex_info trex{};
+
+    // Where the fragments' decode timeline starts: the decode time of the
+    // track's first fragment, or 0 when the moov already held samples.
+    uint64_t decode_start = 0;
+    bool decode_start_known = false;
+
+    void clear();
+    void parse_atom_data(const unsigned char* data, size_t len);
+    void write_into(BeWriter& w) const;
+    bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
+
+    uint32_t getTrackId() const { return tkhd.track_id(); }
+    uint64_t trackTimescale() const { return mdia.mdhd.timescale(); }
+    uint64_t sumSampleCounts() const { return stbl().stts.sample_count(); }
+    uint64_t sumSampleDurations() const { return stbl().stts.total_duration(); }
+    // End of the latest-presented sample: decode time + composition offset +
+    // duration, at least the sum of the durations.
+    uint64_t presentationEnd() const;
+    void write_mdhd_duration(uint64_t d) { mdia.mdhd.set_duration(d); }
+    void write_tkhd_duration(uint64_t d) { tkhd.set_duration(d); }
+
+    // sample_index: the 0-based index of the new sample in the whole track.
+    void appendSample(uint32_t duration, uint32_t size, uint32_t flags, int32_t composition_offset,
+                      uint64_t sample_index);
+    void appendChunk(uint64_t offset, uint32_t samples, uint32_t sample_description_index);
+    void padLastSample(uint64_t pad) { stbl().stts.padLastSample(pad); }
+
+    qt_stbl_info& stbl() { return mdia.minf.stbl; }
+    const qt_stbl_info& stbl() const { return mdia.minf.stbl; }
+};

@@ -1,0 +1,140 @@
+#include "fragments/merger.h"
+
+#include <algorithm>
+
+#include "fragments/fragment_flags.h"
+#include "fragments/moof_parser.h"
+
+namespace {
+
+using trun_t = moof_traf_info_t::trun_t;
+using trun_sample_t = trun_t::trun_sample_t;
+
+qt_track_info* find_track(qt_moov_info& movie, uint32_t track_id) {
+    for (qt_track_info& t : movie.tracks) {
+        if (t.getTrackId() == track_id) return &t;
+    }
+    return nullptr;
+}
+
+uint64_t saturating_add(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
+
+// A sample's values: its own when the run carries them, else the traf
+// header's default when its bit is set, else the track's trex.
+struct SampleResolver {
+    const moof_traf_info_t& traf;
+    const qt_trex_info& trex;
+
+    trun_sample_t resolve(const trun_t& run, const trun_sample_t& own, bool first_of_run) const {
+        trun_sample_t s = own;
+        if (!(run.tr_flags & trun_flags::kSampleDurationPresent)) {
+            s.duration = (traf.tf_flags & tfhd_flags::kDefaultSampleDurationPresent) ? traf.default_sample_duration
+                                                                                     : trex.default_sample_duration;
+        }
+        if (!(run.tr_flags & trun_flags::kSampleSizePresent)) {
+            s.size = (traf.tf_flags & tfhd_flags::kDefaultSampleSizePresent) ? traf.default_sample_size
+                                                                             : trex.default_sample_size;
+        }
+        if (!(run.tr_flags & trun_flags::kSampleFlagsPresent)) {
+            s.flags = (traf.tf_flags & tfhd_flags::kDefaultSampleFlagsPresent) ? traf.default_sample_flags
+                                                                               : trex.default_sample_flags;
+        }
+        if (first_of_run && run.has_first_sample_flags) s.flags = run.first_sample_flags;
+        return s;
+    }
+
+    uint32_t sample_description_index() const {
+        uint32_t index = (traf.tf_flags & tfhd_flags::kSampleDescriptionIndexPresent)
+                             ? traf.sample_description_index
+                             : trex.default_sample_description_index;
+        return index == 0 ? 1 : index;
+    }
+};
+
+// Stretches the track's last sample when the fragment starts after the end
+// of what the track holds; the timeline starts at the first fragment's
+// decode time unless the moov already held samples.
+void close_gap(qt_track_info& track, const moof_traf_info_t& traf) {
+    if (!track.decode_start_known) {
+        track.decode_start = (track.sumSampleCounts() == 0 && traf.has_tfdt) ? traf.base_media_decode_time : 0;
+        track.decode_start_known = true;
+    }
+    if (!traf.has_tfdt) return;
+    const uint64_t expected = saturating_add(track.decode_start, track.sumSampleDurations());
+    if (traf.base_media_decode_time > expected) track.padLastSample(traf.base_media_decode_time - expected);
+}
+
+// Appends one run's samples that lie before file_end; returns the end of the
+// run's data.
+uint64_t merge_run(qt_track_info* track, const SampleResolver& resolver, const trun_t& run, uint64_t start,
+                   uint64_t file_end, MergeReport& report) {
+    uint64_t pos = start;
+    uint64_t kept = 0;
+    const uint64_t first_index = track ? track->sumSampleCounts() : 0;
+    auto fits = [&](uint64_t at, uint32_t size) { return at <= file_end && size <= file_end - at; };
+    auto append = [&](const trun_sample_t& s) {
+        track->appendSample(s.duration, s.size, s.flags,
+                            static_cast<int32_t>(static_cast<uint32_t>(s.composition_offset)), first_index + kept);
+        ++kept;
+    };
+
+    if (run.has_per_sample_fields()) {
+        bool past_end = false;
+        for (size_t i = 0; i < run.samples.size(); ++i) {
+            trun_sample_t s = resolver.resolve(run, run.samples[i], i == 0);
+            past_end = past_end || !fits(pos, s.size);
+            if (past_end) {
+                if (track) ++report.samples_left_out;
+            } else if (track) {
+                append(s);
+            }
+            pos = saturating_add(pos, s.size);
+        }
+    } else {
+        // Every sample alike (the first may differ in flags only): count the
+        // samples up to file_end instead of trusting the declared count.
+        const uint64_t held = run.samples_held();
+        const trun_sample_t first = resolver.resolve(run, trun_sample_t{}, true);
+        const trun_sample_t rest = resolver.resolve(run, trun_sample_t{}, false);
+        const uint64_t room = start <= file_end ? file_end - start : 0;
+        const uint64_t fit = std::min<uint64_t>(held, room / std::max<uint32_t>(rest.size, 1));
+        if (track) {
+            for (uint64_t i = 0; i < fit; ++i) append(i == 0 ? first : rest);
+            report.samples_left_out += held - fit;
+        }
+        pos = held > 0 && rest.size > UINT64_MAX / held ? UINT64_MAX : saturating_add(start, held * rest.size);
+    }
+    if (track && kept > 0) track->appendChunk(start, static_cast<uint32_t>(kept), resolver.sample_description_index());
+    return pos;
+}
+
+}  // namespace
+
+MergeReport append_from_moof_atom(qt_moov_info& movie, const unsigned char* data, size_t len, uint64_t moof_offset,
+                                  uint64_t file_end) {
+    MergeReport report;
+    moof_info_t moof;
+    parse_moof_atom(moof, data, len);
+
+    const qt_trex_info no_defaults{};
+    uint64_t previous_traf_end = moof_offset;
+    for (const moof_traf_info_t& traf : moof.trafs) {
+        qt_track_info* track = find_track(movie, traf.track_ID);
+        if (track == nullptr) ++report.unlocated_trafs;
+        else close_gap(*track, traf);
+
+        uint64_t base = previous_traf_end;
+        if (traf.tf_flags & tfhd_flags::kBaseDataOffsetPresent) base = traf.base_data_offset;
+        else if (traf.tf_flags & tfhd_flags::kDefaultBaseIsMoof) base = moof_offset;
+
+        const SampleResolver resolver{traf, track ? track->trex : no_defaults};
+        uint64_t next = base;
+        for (const trun_t& run : traf.truns) {
+            const uint64_t start =
+                run.has_data_offset ? base + static_cast<uint64_t>(static_cast<int64_t>(run.data_offset)) : next;
+            next = merge_run(track, resolver, run, start, file_end, report);
+        }
+        previous_traf_end = next;
+    }
+    return report;
+}
