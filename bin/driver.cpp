@@ -1,6 +1,7 @@
 #include "bin/driver.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include "bin/driver_state.h"
 #include "bin/forward.h"
 #include "bin/messages.h"
+#include "bin/recovery.h"
 #include "bin/undo.h"
 
 namespace {
@@ -37,6 +39,11 @@ int start_up() {
         say("Not a file\n");
         return 1;
     }
+    // Two runs on one file would interleave their writes.
+    if (flock(mp4_fd, LOCK_EX | LOCK_NB) != 0) {
+        say("File is in use by another run of morvak_fragflat\n");
+        return 1;
+    }
     struct statfs fs;
     if (fstatfs(mp4_fd, &fs) != 0) {
         say("Cannot determine free space around file\n");
@@ -47,6 +54,10 @@ int start_up() {
         say("Not enough free space around file\n");
         return 1;
     }
+    return -1;
+}
+
+int bind_atom_stack() {
     mp4_orig_len = lseek(mp4_fd, 0, SEEK_END);
     mp4_add_at = mp4_orig_len;
     mp4_qt = quicktime_stack_create(0);
@@ -68,5 +79,22 @@ int run_driver(int argc, char** argv) {
     if (rc >= 0) return rc;
     rc = start_up();
     if (rc >= 0) return rc;
+    const Recovery recovery = recover_interrupted_run(mp4_fd);
+    if (recovery == Recovery::failed) {
+        say("Cannot recover from an interrupted run\n");
+        return 1;
+    }
+    rc = bind_atom_stack();
+    if (rc >= 0) return rc;
+    if (recovery == Recovery::undo_pending) {
+        // An undo was cut short before it changed anything: finish it, so
+        // the file is back to its original bytes whatever was asked now.
+        rc = run_undo();
+        if (rc != 0 || do_undo) return rc;
+        rc = bind_atom_stack();
+        if (rc >= 0) return rc;
+    } else if (recovery == Recovery::restored_original && do_undo) {
+        return 0;
+    }
     return do_undo ? run_undo() : run_forward_conversion();
 }

@@ -3,7 +3,10 @@
 #include <unistd.h>
 
 #include "atoms/file_output.h"
+#include "atoms/fourcc.h"
 #include "bin/driver_state.h"
+#include "bin/file_sync.h"
+#include "bin/journal.h"
 #include "bin/messages.h"
 #include "bin/rebuild.h"
 #include "bin/relocation_plan.h"
@@ -59,6 +62,62 @@ void note_relocated_records(const RelocationPlan& plan) {
     mp4_moov_saved_at_offset = static_cast<off_t>(plan.saved_moov_at);
 }
 
+bool write_planned(const PlannedWrite& w) {
+    if (write_buffer_at(mp4_fd, w.at, w.bytes)) return true;
+    say("%s", w.failure_message);
+    return false;
+}
+
+bool sync_or_say() {
+    if (sync_file(mp4_fd)) return true;
+    say("Failed to sync file\n");
+    return false;
+}
+
+// The writes, ordered so that a run killed at any point can be rolled back:
+// the journal first (past the final end), then everything appended, and only
+// once both are durable the in-place writes over the old moov; the journal
+// goes last. Returns -1 on success, else the exit status.
+int write_conversion(const RelocationPlan& plan, const std::vector<unsigned char>& new_moov) {
+    const uint64_t moov_at = plan.append_end;
+    const uint64_t end = moov_at + new_moov.size();
+
+    std::vector<unsigned char> original_head;
+    BeWriter head(original_head);
+    head.u32(static_cast<uint32_t>(mp4_moov.data_length + 8));
+    head.u32(fourcc("moov"));
+    Journal j;
+    j.op = JournalOp::convert;
+    j.self_offset = end;
+    j.orig_size = static_cast<uint64_t>(mp4_orig_len);
+    j.moov_offset = mp4_moov.start_offset;
+    j.moov_length = mp4_moov.data_length + 8;
+    j.copy_offset = plan.saved_moov_at;
+    j.moov_hash = content_hash(mp4_saved_moov_data.data(), mp4_saved_moov_data.size(),
+                               content_hash(original_head.data(), original_head.size()));
+
+    if (!write_planned(PlannedWrite{static_cast<off_t>(end), encode_journal(j), "Failed to append saved moov\n"}) ||
+        !sync_or_say() || !write_planned(plan.appended)) {
+        return 1;
+    }
+    if (!new_moov.empty() && !write_buffer_at(mp4_fd, static_cast<off_t>(moov_at), new_moov)) {
+        say("Failed to write new moov atom\n");
+        return 1;
+    }
+    if (!sync_or_say()) return 1;
+    for (const PlannedWrite& w : plan.in_place) {
+        if (!write_planned(w)) return 1;
+    }
+    if (!sync_or_say()) return 1;
+    if (ftruncate(mp4_fd, static_cast<off_t>(end)) != 0) {
+        say("File size truncate failed\n");
+        return 1;
+    }
+    if (!sync_or_say()) return 1;
+    mp4_add_at = static_cast<off_t>(end);
+    return -1;
+}
+
 }  // namespace
 
 int run_forward_conversion() {
@@ -77,22 +136,10 @@ int run_forward_conversion() {
                        dbg_force_mdat64, debug_move_moov, &mp4_saved_moov_data};
     RelocationPlan plan = plan_relocation(in);
     note_relocated_records(plan);
-    for (const PlannedWrite& w : plan.writes) {
-        if (!write_buffer_at(mp4_fd, w.at, w.bytes)) {
-            say("%s", w.failure_message);
-            return 1;
-        }
-    }
-    mp4_add_at = static_cast<off_t>(plan.append_end);
+    rc = write_conversion(plan, new_moov);
+    if (rc >= 0) return rc;
 
-    if (debug_move_moov) {
-        say("debug function complete: moov appended as-is to the end. It should play.\n");
-        release_file();
-        return 0;
-    }
-    bool ok = write_buffer_at(mp4_fd, mp4_add_at, new_moov);
-    if (ok) mp4_add_at += static_cast<off_t>(new_moov.size());
-    else say("Failed to write new moov atom\n");
+    if (debug_move_moov) say("debug function complete: moov appended as-is to the end. It should play.\n");
     release_file();
-    return ok ? 0 : 1;
+    return 0;
 }

@@ -51,7 +51,7 @@ RelocationPlan plan_relocation(const RelocationInput& in) {
             w.u32(static_cast<uint32_t>(S - P));
             w.u32(fourcc("mdat"));
         }
-        plan.writes.push_back(write_at(P, std::move(b), "Failed to overwrite mdat\n"));
+        plan.in_place.push_back(write_at(P, std::move(b), "Failed to overwrite mdat\n"));
     }
     // The appended copy of the old moov.
     {
@@ -68,7 +68,7 @@ RelocationPlan plan_relocation(const RelocationInput& in) {
         w.u32(fourcc("moov"));
         w.bytes(payload);
         plan.append_end = S + b.size();
-        plan.writes.push_back(write_at(S, std::move(b), "Failed to append saved moov\n"));
+        plan.appended = write_at(S, std::move(b), "Failed to append saved moov\n");
     }
     // The in-place TOLV header.
     {
@@ -77,7 +77,7 @@ RelocationPlan plan_relocation(const RelocationInput& in) {
         BeWriter w(b);
         w.u32(static_cast<uint32_t>(N - H + 8));
         w.u32(fourcc("TOLV"));
-        plan.writes.push_back(write_at(M, std::move(b), "Failed to overwrite moov\n"));
+        plan.in_place.push_back(write_at(M, std::move(b), "Failed to overwrite moov\n"));
     }
     // VERS, the version text without terminator.
     {
@@ -86,7 +86,7 @@ RelocationPlan plan_relocation(const RelocationInput& in) {
         w.u32(static_cast<uint32_t>(L + 8));
         w.u32(fourcc("VERS"));
         w.bytes(reinterpret_cast<const unsigned char*>(vers_string().data()), L);
-        plan.writes.push_back(write_at(M + 8, std::move(b), "Failed to write VERS\n"));
+        plan.in_place.push_back(write_at(M + 8, std::move(b), "Failed to write VERS\n"));
     }
     // ORIG with its three values, then the zero that ends the children.
     {
@@ -105,7 +105,7 @@ RelocationPlan plan_relocation(const RelocationInput& in) {
         w.u64(M);
         w.u64(plan.saved_moov_at);
         w.u32(0);
-        plan.writes.push_back(write_at(M + 16 + L, std::move(b), "Failed to write final zero\n"));
+        plan.in_place.push_back(write_at(M + 16 + L, std::move(b), "Failed to write final zero\n"));
     }
     return plan;
 }

@@ -41,7 +41,8 @@ struct RelocationPlan {
     uint64_t mdat_at;            // P
     uint64_t saved_moov_at;      // where the copy's moov header lands
     uint64_t append_end;         // S + N + 24 (S + N + 8 in the debug mode)
-    std::vector<PlannedWrite> writes;  // in the order they are made
+    PlannedWrite appended;       // the copy of the old moov, at S
+    std::vector<PlannedWrite> in_place;  // over the old moov region
 };
 
 // The 16-byte mdat header is needed once a 32-bit size could no longer hold

@@ -1,5 +1,6 @@
 #include "bin/undo.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cassert>
@@ -8,6 +9,8 @@
 #include "atoms/file_output.h"
 #include "atoms/fourcc.h"
 #include "bin/driver_state.h"
+#include "bin/file_sync.h"
+#include "bin/journal.h"
 #include "bin/messages.h"
 
 namespace {
@@ -164,11 +167,28 @@ int run_undo() {
     w.u32(static_cast<uint32_t>(orig_moov.data_length + 8));
     w.u32(fourcc("moov"));
     w.bytes(mp4_saved_moov_data);
-    if (!write_buffer_at(mp4_fd, static_cast<off_t>(rec.orig_moov), restored)) {
+
+    // The journal goes first and is made durable, so that a run killed while
+    // the moov is being written back can finish the restoration.
+    struct stat st;
+    if (fstat(mp4_fd, &st) != 0) {
         say("Unable to restore moov atom header\n");
         return 1;
     }
-    if (ftruncate(mp4_fd, static_cast<off_t>(rec.orig_size)) != 0) {
+    Journal j;
+    j.op = JournalOp::undo;
+    j.self_offset = static_cast<uint64_t>(st.st_size);
+    j.orig_size = rec.orig_size;
+    j.moov_offset = rec.orig_moov;
+    j.moov_length = restored.size();
+    j.copy_offset = rec.saved_moov_at;
+    j.moov_hash = content_hash(restored.data(), restored.size());
+    if (!write_buffer_at(mp4_fd, st.st_size, encode_journal(j)) || !sync_file(mp4_fd) ||
+        !write_buffer_at(mp4_fd, static_cast<off_t>(rec.orig_moov), restored) || !sync_file(mp4_fd)) {
+        say("Unable to restore moov atom header\n");
+        return 1;
+    }
+    if (ftruncate(mp4_fd, static_cast<off_t>(rec.orig_size)) != 0 || !sync_file(mp4_fd)) {
         say("File size truncate failed\n");
         return 1;
     }

@@ -1,0 +1,71 @@
+#include "bin/recovery.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "atoms/file_output.h"
+#include "bin/file_sync.h"
+#include "bin/journal.h"
+
+namespace {
+
+// Never more than a conversion saves: 16 MiB of payload and its header.
+constexpr uint64_t kMaxMoovLength = 16777216 + 8;
+
+bool read_exact(int fd, uint64_t at, std::vector<unsigned char>& buf) {
+    size_t got = 0;
+    while (got < buf.size()) {
+        ssize_t n = pread(fd, buf.data() + got, buf.size() - got, static_cast<off_t>(at + got));
+        if (n <= 0) return false;
+        got += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool truncate_to(int fd, uint64_t size) {
+    return ftruncate(fd, static_cast<off_t>(size)) == 0 && sync_file(fd);
+}
+
+// Puts the original moov back where it stood, from the copy the journal
+// names, unless the region already holds it.
+bool restore_moov_region(int fd, const Journal& j) {
+    if (j.moov_length < 8 || j.moov_length > kMaxMoovLength || j.moov_offset + j.moov_length > j.orig_size) {
+        return false;
+    }
+    std::vector<unsigned char> bytes(j.moov_length);
+    if (read_exact(fd, j.moov_offset, bytes) && content_hash(bytes.data(), bytes.size()) == j.moov_hash) {
+        return true;
+    }
+    if (!read_exact(fd, j.copy_offset, bytes) || content_hash(bytes.data(), bytes.size()) != j.moov_hash) {
+        return false;
+    }
+    return write_buffer_at(fd, static_cast<off_t>(j.moov_offset), bytes) && sync_file(fd);
+}
+
+}  // namespace
+
+Recovery recover_interrupted_run(int fd) {
+    struct stat st;
+    if (fstat(fd, &st) != 0 || st.st_size < 0) return Recovery::nothing;
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    std::vector<unsigned char> tail(size < kJournalSize ? size : kJournalSize);
+    if (!read_exact(fd, size - tail.size(), tail)) return Recovery::nothing;
+
+    Journal j;
+    switch (find_journal(tail, size, j)) {
+        case JournalState::none:
+            return Recovery::nothing;
+        case JournalState::partial:
+            // The journal is written before any in-place write, so a journal
+            // cut short means the original region was never touched: only
+            // what was appended has to go.
+            if (j.op == JournalOp::convert) return truncate_to(fd, j.orig_size) ? Recovery::restored_original : Recovery::failed;
+            return truncate_to(fd, j.self_offset) ? Recovery::undo_pending : Recovery::failed;
+        case JournalState::complete:
+            if (!restore_moov_region(fd, j)) return Recovery::failed;
+            return truncate_to(fd, j.orig_size) ? Recovery::restored_original : Recovery::failed;
+    }
+    return Recovery::nothing;
+}
