@@ -10,6 +10,9 @@
 
 struct quicktime_stack {
     int fd = -1;
+    // Taken when the stack is emptied: reads never reach past it, and the
+    // file does not change while a walk is under way.
+    uint64_t file_size = 0;
     std::vector<quicktime_atom> atoms;
 };
 
@@ -48,8 +51,9 @@ int quicktime_stack_assign_fd(quicktime_stack* qt, int fd) {
 
 void quicktime_stack_empty(quicktime_stack* qt) {
     qt->atoms.clear();
+    qt->file_size = file_size(qt->fd);
     quicktime_atom root;
-    root.end_offset = file_size(qt->fd);
+    root.end_offset = qt->file_size;
     root.data_length = root.end_offset;
     root.is_container = 1;
     qt->atoms.push_back(root);
@@ -71,7 +75,7 @@ void quicktime_stack_seek(quicktime_stack*, quicktime_atom* atom, long offset) {
 
 int quicktime_stack_read_atom(quicktime_stack* qt, quicktime_atom* parent, quicktime_atom* out) {
     // The parent never extends past the file, whatever its header claims.
-    const uint64_t limit = std::min(parent->end_offset, file_size(qt->fd));
+    const uint64_t limit = std::min(parent->end_offset, qt->file_size);
     const uint64_t at = parent->position;
     if (at >= limit || limit - at < 8) return 0;
 
