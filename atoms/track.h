@@ -1,10 +1,11 @@
-// qt_track_info: one track (trak, inside moov): its header, its media, the
-// fragment defaults from mvex/trex, and the operations by which fragment
-// samples and chunks are appended to its sample tables.
+// qt_track_info: one track (trak, inside moov): its header, its edit box,
+// its media, the fragment defaults from mvex/trex, and the operations by
+// which fragment samples and chunks are appended to its sample tables.
 #pragma once
 
 #include <cstdint>
 
+#include "atoms/edts.h"
 #include "atoms/headers.h"
 #include "atoms/mdia.h"
 #include "fragments/trex.h"
@@ -12,8 +13,9 @@
 class qt_track_info {
 public:
     quicktime_tkhd_header_u tkhd;
+    qt_edts_info edts;
     qt_mdia_info mdia;
-    RawAtomList other_atoms;  // edit list, user data, ...
+    RawAtomList other_atoms;  // user data, ...
     qt_trex_info trex{};
 
     // Where the fragments' decode timeline starts: the decode time of the
@@ -33,6 +35,9 @@ public:
     // End of the latest-presented sample: decode time + composition offset +
     // duration, at least the sum of the durations.
     uint64_t presentationEnd() const;
+    // Presentation time of the earliest-presented sample (decode time +
+    // composition offset, may be negative); 0 without samples.
+    int64_t presentationStart() const;
     void write_mdhd_duration(uint64_t d) { mdia.mdhd.set_duration(d); }
     void write_tkhd_duration(uint64_t d) { tkhd.set_duration(d); }
 

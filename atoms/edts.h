@@ -1,0 +1,29 @@
+// qt_edts_info: the edit box (edts, inside trak): the track's edit list,
+// modelled, and any other child carried byte for byte after it. present
+// says whether the track has (or has been given) an edit box; an absent one
+// is not written. A later elst replaces an earlier one.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+
+#include "atoms/be.h"
+#include "atoms/elst.h"
+#include "atoms/file_output.h"
+#include "atoms/raw_atom.h"
+
+class qt_edts_info {
+public:
+    qt_elst_info elst;
+    RawAtomList other_atoms;
+    bool present = false;
+
+    void clear();
+    void parse_atom_data(const unsigned char* data, size_t len);
+    // The track has an edit list with at least one edit.
+    bool hasEdits() const { return elst.present && !elst.entries.empty(); }
+
+    void write_into(BeWriter& w) const;
+    bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
+};

@@ -1,0 +1,151 @@
+// The duration rewrite: media durations from the samples (their presentation
+// end when composition offsets push it past the decode end), track and movie
+// durations through seconds into the movie timescale, truncated, and the
+// headers promoted to version 1 when a value no longer fits.
+#include "atoms/durations.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "tests/support/atom_bytes.h"
+
+namespace {
+
+using atom_bytes::Bytes;
+using atom_bytes::cat;
+using atom_bytes::words;
+
+// Every header starts with a duration of 0x11111111, so that a rewrite to 0
+// shows.
+constexpr uint32_t kStale = 0x11111111;
+
+Bytes mvhd_body(uint32_t timescale) {
+    // version 0 | creation | modification | timescale | duration | 80 bytes of the rest
+    return cat({words({0, 0, 0, timescale, kStale}), Bytes(80, 0)});
+}
+
+Bytes tkhd_body(uint32_t id) {
+    // version 0 | creation | modification | track_ID | reserved | duration | 60 bytes of the rest
+    return cat({words({0, 0, 0, id, 0, kStale}), Bytes(60, 0)});
+}
+
+Bytes mdhd_body(uint32_t timescale) {
+    // version 0 | creation | modification | timescale | duration | language, pre_defined
+    return words({0, 0, 0, timescale, kStale, 0x55C40000});
+}
+
+template <typename Header>
+void parse_into(Header& h, const Bytes& body) {
+    h.parse_atom_data(body.data(), body.size());
+}
+
+struct TrackIn {
+    uint32_t timescale;
+    std::vector<std::pair<uint32_t, uint32_t>> stts;  // {count, duration}
+    std::vector<std::pair<uint32_t, int32_t>> ctts;   // {count, offset}, read as version 1
+};
+
+struct TrackOut {
+    uint64_t mdhd;
+    int mdhd_version;
+    uint64_t tkhd;
+    int tkhd_version;
+};
+
+struct Row {
+    const char* name;
+    uint32_t movie_timescale;
+    std::vector<TrackIn> tracks;
+    std::vector<TrackOut> expected;
+    uint64_t mvhd;
+    int mvhd_version;
+};
+
+qt_moov_info movie_of(const Row& row) {
+    qt_moov_info movie;
+    parse_into(movie.mvhd, mvhd_body(row.movie_timescale));
+    uint32_t id = 1;
+    for (const TrackIn& in : row.tracks) {
+        qt_track_info t;
+        parse_into(t.tkhd, tkhd_body(id++));
+        parse_into(t.mdia.mdhd, mdhd_body(in.timescale));
+        Bytes stts = words({0, static_cast<uint32_t>(in.stts.size())});  // version 0, entry count
+        for (const auto& [count, duration] : in.stts) stts = cat({stts, words({count, duration})});
+        t.stbl().stts.parse_atom_data(stts.data(), stts.size());
+        Bytes ctts = words({0x01000000, static_cast<uint32_t>(in.ctts.size())});  // version 1
+        for (const auto& [count, offset] : in.ctts)
+            ctts = cat({ctts, words({count, static_cast<uint32_t>(offset)})});
+        t.stbl().ctts.parse_atom_data(ctts.data(), ctts.size());
+        movie.tracks.push_back(std::move(t));
+    }
+    return movie;
+}
+
+TEST(Durations, RewriteFromTheSampleTables) {
+    const Row rows[] = {
+        {"10 s at 90000 in a movie at 1000", 1000,
+         {{90000, {{300, 3000}}, {}}},
+         {{900000, 0, 10000, 0}}, 10000, 0},
+        {"the longest of 10.0 s and 12.5 s at 600", 600,
+         {{1000, {{1, 10000}}, {}}, {48000, {{600, 1000}}, {}}},
+         {{10000, 0, 6000, 0}, {600000, 0, 7500, 0}}, 7500, 0},
+        {"20.02 ticks are truncated to 20", 600,
+         {{30000, {{1, 1001}}, {}}},
+         {{1001, 0, 20, 0}}, 20, 0},
+        {"media timescale 0 counts no seconds", 600,
+         {{0, {{1, 1000}}, {}}, {1000, {{1, 500}}, {}}},
+         {{1000, 0, 0, 0}, {500, 0, 300, 0}}, 300, 0},
+        {"movie timescale 0", 0,
+         {{1000, {{1, 1000}}, {}}},
+         {{1000, 0, 0, 0}}, 0, 0},
+        {"empty table", 600,
+         {{1000, {}, {}}},
+         {{0, 0, 0, 0}}, 0, 0},
+        {"no tracks", 600, {}, {}, 0, 0},
+        // I P B B in decode order, presented I B B P: P ends at 1000 + 3000 + 1000.
+        {"B-frames: the last presented sample ends after the decode end", 1000,
+         {{1000, {{4, 1000}}, {{1, 1000}, {1, 3000}, {2, 0}}}},
+         {{5000, 0, 5000, 0}}, 5000, 0},
+        {"negative offsets do not shorten the media", 1000,
+         {{1000, {{3, 1000}}, {{3, -1000}}}},
+         {{3000, 0, 3000, 0}}, 3000, 0},
+        // Sample 2 (decode 1000..2000) is shown 2500 later, ending at 4500;
+        // count-0 runs in both tables are passed over, samples 3 and 4 have no
+        // offset run left and count as 0.
+        {"count-0 runs and a short offset table", 1000,
+         {{1000, {{2, 1000}, {0, 9}, {2, 1000}}, {{0, 9999}, {1, 0}, {1, 2500}}}},
+         {{4500, 0, 4500, 0}}, 4500, 0},
+        {"4026531840 ticks need version 1", 1,
+         {{1000, {{1, 4026531840u}}, {}}},
+         {{4026531840u, 1, 4026531, 0}}, 4026531, 0},
+        {"4026531839 ticks fit version 0", 1,
+         {{1000, {{1, 4026531839u}}, {}}},
+         {{4026531839u, 0, 4026531, 0}}, 4026531, 0},
+        {"track and movie promoted by their own values", 1000000,
+         {{1, {{1, 5000}}, {}}},
+         {{5000, 0, 5000000000u, 1}}, 5000000000u, 1},
+    };
+    for (const Row& row : rows) {
+        qt_moov_info movie = movie_of(row);
+        rewrite_durations(movie);
+        ASSERT_EQ(movie.tracks.size(), row.expected.size()) << row.name;
+        for (size_t i = 0; i < row.expected.size(); ++i) {
+            const qt_track_info& t = movie.tracks[i];
+            const TrackOut& e = row.expected[i];
+            EXPECT_EQ(t.mdia.mdhd.duration(), e.mdhd) << row.name << ", track " << i;
+            EXPECT_EQ(t.mdia.mdhd.version(), e.mdhd_version) << row.name << ", track " << i;
+            EXPECT_EQ(t.tkhd.duration(), e.tkhd) << row.name << ", track " << i;
+            EXPECT_EQ(t.tkhd.version(), e.tkhd_version) << row.name << ", track " << i;
+            // The timescale survives a promotion.
+            EXPECT_EQ(t.trackTimescale(), row.tracks[i].timescale) << row.name << ", track " << i;
+        }
+        EXPECT_EQ(movie.mvhd.duration(), row.mvhd) << row.name;
+        EXPECT_EQ(movie.mvhd.version(), row.mvhd_version) << row.name;
+        EXPECT_EQ(movie.movieTimescale(), row.movie_timescale) << row.name;
+    }
+}
+
+}  // namespace
