@@ -74,6 +74,19 @@ bool sync_or_say() {
     return false;
 }
 
+// Takes a failed conversion back at once, so that the user is left with the
+// original file rather than one the next run has to recover. Best effort:
+// when this fails too, the journal is still there for the next run.
+void roll_back(const std::vector<unsigned char>& original_moov, bool in_place_started) {
+    if (in_place_started) {
+        if (!write_buffer_at(mp4_fd, static_cast<off_t>(mp4_saved_moov.start_offset), original_moov) ||
+            !sync_file(mp4_fd)) {
+            return;
+        }
+    }
+    if (ftruncate(mp4_fd, mp4_orig_len) == 0) sync_file(mp4_fd);
+}
+
 // The writes, ordered so that a run killed at any point can be rolled back:
 // the journal first (past the final end), then everything appended, and only
 // once both are durable the in-place writes over the old moov; the journal
@@ -82,38 +95,44 @@ int write_conversion(const RelocationPlan& plan, const std::vector<unsigned char
     const uint64_t moov_at = plan.append_end;
     const uint64_t end = moov_at + new_moov.size();
 
-    std::vector<unsigned char> original_head;
-    BeWriter head(original_head);
-    head.u32(static_cast<uint32_t>(mp4_moov.data_length + 8));
-    head.u32(fourcc("moov"));
+    std::vector<unsigned char> original_moov;
+    BeWriter w(original_moov);
+    w.u32(static_cast<uint32_t>(mp4_saved_moov_data.size() + 8));
+    w.u32(fourcc("moov"));
+    w.bytes(mp4_saved_moov_data);
     Journal j;
     j.op = JournalOp::convert;
     j.self_offset = end;
     j.orig_size = static_cast<uint64_t>(mp4_orig_len);
-    j.moov_offset = mp4_moov.start_offset;
-    j.moov_length = mp4_moov.data_length + 8;
+    j.moov_offset = mp4_saved_moov.start_offset;
+    j.moov_length = original_moov.size();
     j.copy_offset = plan.saved_moov_at;
-    j.moov_hash = content_hash(mp4_saved_moov_data.data(), mp4_saved_moov_data.size(),
-                               content_hash(original_head.data(), original_head.size()));
+    j.moov_hash = content_hash(original_moov.data(), original_moov.size());
 
+    auto fail = [&](bool in_place_started) {
+        roll_back(original_moov, in_place_started);
+        return 1;
+    };
     if (!write_planned(PlannedWrite{static_cast<off_t>(end), encode_journal(j), "Failed to append saved moov\n"}) ||
         !sync_or_say() || !write_planned(plan.appended)) {
-        return 1;
+        return fail(false);
     }
     if (!new_moov.empty() && !write_buffer_at(mp4_fd, static_cast<off_t>(moov_at), new_moov)) {
         say("Failed to write new moov atom\n");
-        return 1;
+        return fail(false);
     }
-    if (!sync_or_say()) return 1;
-    for (const PlannedWrite& w : plan.in_place) {
-        if (!write_planned(w)) return 1;
+    if (!sync_or_say()) return fail(false);
+    for (const PlannedWrite& pw : plan.in_place) {
+        if (!write_planned(pw)) return fail(true);
     }
-    if (!sync_or_say()) return 1;
+    if (!sync_or_say()) return fail(true);
     if (ftruncate(mp4_fd, static_cast<off_t>(end)) != 0) {
         say("File size truncate failed\n");
-        return 1;
+        return fail(true);
     }
-    if (!sync_or_say()) return 1;
+    // The conversion is complete. Should the removal of the journal not
+    // survive a crash, the next run rolls back to the original: consistent.
+    sync_file(mp4_fd);
     mp4_add_at = static_cast<off_t>(end);
     return -1;
 }

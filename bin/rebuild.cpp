@@ -60,5 +60,11 @@ int build_new_movie(std::vector<unsigned char>& out) {
     out.clear();
     BeWriter w(out);
     mp4_moov_info.write_into(w);
+    // Atom sizes are 32-bit inside the movie atom; a movie this large could
+    // not be written truthfully.
+    if (out.size() > UINT32_MAX) {
+        say("New moov atom is too large\n");
+        return 1;
+    }
     return -1;
 }

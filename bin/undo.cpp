@@ -183,14 +183,31 @@ int run_undo() {
     j.moov_length = restored.size();
     j.copy_offset = rec.saved_moov_at;
     j.moov_hash = content_hash(restored.data(), restored.size());
-    if (!write_buffer_at(mp4_fd, st.st_size, encode_journal(j)) || !sync_file(mp4_fd) ||
-        !write_buffer_at(mp4_fd, static_cast<off_t>(rec.orig_moov), restored) || !sync_file(mp4_fd)) {
+    // On a failure before the moov is written back, the journal alone is
+    // taken away again; after it, the next run finishes the restoration.
+    if (!write_buffer_at(mp4_fd, st.st_size, encode_journal(j))) {
+        say("Unable to restore moov atom header\n");
+        if (ftruncate(mp4_fd, st.st_size) == 0) sync_file(mp4_fd);
+        return 1;
+    }
+    if (!sync_file(mp4_fd)) {
+        say("Failed to sync file\n");
+        return 1;
+    }
+    if (!write_buffer_at(mp4_fd, static_cast<off_t>(rec.orig_moov), restored)) {
         say("Unable to restore moov atom header\n");
         return 1;
     }
-    if (ftruncate(mp4_fd, static_cast<off_t>(rec.orig_size)) != 0 || !sync_file(mp4_fd)) {
+    if (!sync_file(mp4_fd)) {
+        say("Failed to sync file\n");
+        return 1;
+    }
+    if (ftruncate(mp4_fd, static_cast<off_t>(rec.orig_size)) != 0) {
         say("File size truncate failed\n");
         return 1;
     }
+    // Restored. Should the truncation not survive a crash, the next run
+    // finds the journal and truncates again.
+    sync_file(mp4_fd);
     return 0;
 }
