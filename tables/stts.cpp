@@ -66,9 +66,12 @@ void qt_stts_info::padLastSample(uint64_t pad) {
         ++at;
         tbl.insert(tbl.begin() + static_cast<std::ptrdiff_t>(at), single);
     }
+    // A gap wider than a duration can hold is closed as far as it goes:
+    // wrapping would send the timeline backwards, and readers take
+    // durations from 2^31 on as negative.
     uint32_t old_duration = tbl[at].duration;
-    tbl[at].duration = static_cast<uint32_t>(old_duration + pad);
-    // Unsigned wrap keeps the total equal to the sum taken modulo 2^64.
+    const uint64_t stretched = uint64_t{old_duration} + pad;
+    tbl[at].duration = static_cast<uint32_t>(std::min<uint64_t>(stretched, std::max<uint32_t>(old_duration, INT32_MAX)));
     total_duration_ += uint64_t{tbl[at].duration} - old_duration;
 }
 

@@ -30,7 +30,7 @@ public:
     void parse_atom_data(const unsigned char* data, size_t len);
 
     void addSampleDuration(uint32_t duration);
-    // Lengthens the last sample by `pad` ticks (32-bit wrap), so that a
+    // Lengthens the last sample by `pad` ticks (at most to 2^31 - 1), so that a
     // fragment's decode time can start where the track now ends. Trailing
     // runs of count 0 are passed over; a run of several samples gives up its
     // last one to a new single-sample run so the others keep their duration.

@@ -131,9 +131,11 @@ TEST(Stts, PadLengthensTheLastRealSample) {
          {{2, 1000}, {1, 1500}}, 3500},
         {"trailing count-0 runs passed over", body_of(0, {3, 2, 1000, 0, 5, 0, 6}), 1,
          {{1, 1000}, {1, 1001}, {0, 5}, {0, 6}}, 2001},
-        {"duration wraps at 32 bits", body_of(0, {1, 1, 0xFFFFFFF0}), 0x20, {{1, 0x10}}, 0x10},
-        {"pad beyond 32 bits keeps the low part", body_of(0, {1, 1, 10}), 0x100000005,
-         {{1, 15}}, 15},
+        {"duration stops at the signed 32-bit limit", body_of(0, {1, 1, 0x7FFFFFF0}), 0x20, {{1, 0x7FFFFFFF}},
+         0x7FFFFFFF},
+        {"a duration already past it is never shortened", body_of(0, {1, 1, 0xFFFFFFF0}), 0x20, {{1, 0xFFFFFFF0}},
+         0xFFFFFFF0},
+        {"pad beyond 32 bits never wraps", body_of(0, {1, 1, 10}), 0x100000005, {{1, 0x7FFFFFFF}}, 0x7FFFFFFF},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
