@@ -11,6 +11,20 @@ namespace {
 // A moof beyond this is not a real fragment; it is passed over.
 constexpr uint64_t kMaxMoofPayload = 0x1FFFFFF;
 
+// More samples than a moov of at most 16 MiB can list one by one: only a
+// damaged table declares that many, and growing it per sample would take
+// memory out of all proportion to the file.
+constexpr uint64_t kMaxMoovSamples = 1u << 24;
+
+bool moov_declares_too_many_samples() {
+    for (const qt_track_info& t : mp4_moov_info.tracks) {
+        if (t.stbl().stts.sample_count() > kMaxMoovSamples || t.stbl().stsz.sample_count() > kMaxMoovSamples) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Walks the span from the first moof to the original end of the file and
 // merges every moof in file order. The moofs lie in the region that the
 // relocation leaves untouched, so their offsets hold before and after it.
@@ -48,6 +62,10 @@ MergeReport merge_fragments() {
 
 int build_new_movie(std::vector<unsigned char>& out) {
     mp4_moov_info.parse_atom_data(mp4_saved_moov_data.data(), mp4_saved_moov_data.size());
+    if (moov_declares_too_many_samples()) {
+        say("moov atom is too large\n");
+        return 1;
+    }
     for (uint32_t id : mp4_moov_info.unmatched_trex_ids) {
         say("'trex' atom warning: Unable to find track with ID %u\n", id);
     }

@@ -19,6 +19,14 @@ qt_track_info* find_track(qt_moov_info& movie, uint32_t track_id) {
 
 uint64_t saturating_add(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
 
+// base + data offset; an offset that leaves the 64-bit range points at no
+// byte of the file, so it is taken as lying past the end.
+uint64_t offset_by(uint64_t base, int32_t data_offset) {
+    if (data_offset >= 0) return saturating_add(base, static_cast<uint64_t>(data_offset));
+    const uint64_t back = static_cast<uint64_t>(-static_cast<int64_t>(data_offset));
+    return base < back ? UINT64_MAX : base - back;
+}
+
 // A sample's values: its own when the run carries them, else the traf
 // header's default when its bit is set, else the track's trex.
 struct SampleResolver {
@@ -130,8 +138,7 @@ MergeReport append_from_moof_atom(qt_moov_info& movie, const unsigned char* data
         const SampleResolver resolver{traf, track ? track->trex : no_defaults};
         uint64_t next = base;
         for (const trun_t& run : traf.truns) {
-            const uint64_t start =
-                run.has_data_offset ? base + static_cast<uint64_t>(static_cast<int64_t>(run.data_offset)) : next;
+            const uint64_t start = run.has_data_offset ? offset_by(base, run.data_offset) : next;
             next = merge_run(track, resolver, run, start, file_end, report);
         }
         previous_traf_end = next;
