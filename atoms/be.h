@@ -35,6 +35,9 @@ public:
     // Returns a pointer to the next n bytes and moves past them, or null.
     const unsigned char* bytes(size_t n);
     void skip(size_t n) { (void)bytes(n); }
+    // Marks the reader failed, as a read past the end would: for content that
+    // reads fine but is refused.
+    void fail() { ok_ = false; }
 
     size_t remaining() const { return left_; }
     bool ok() const { return ok_; }

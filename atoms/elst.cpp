@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "atoms/fourcc.h"
+#include "tables/table_body.h"
 
 // Layout of the body (after the 8-byte header), all big-endian:
 //   u8 version (0 or 1) | u24 flags | u32 entry count | entry count *
@@ -32,14 +33,11 @@ void qt_elst_info::clear() {
 void qt_elst_info::parse_atom_data(const unsigned char* data, size_t len) {
     clear();
     BeReader r(data, len);
-    const uint8_t version = r.u8();
-    r.skip(3);  // flags: none defined
-    const uint32_t count = r.u32();
-    if (!r.ok() || (version != 0 && version != 1)) return;
+    uint8_t version = 0;
+    const size_t n = read_table_header(r, {kEntryBytesV0, kEntryBytesV1}, &version);
+    if (!r.ok()) return;
     present = true;
 
-    const size_t entry_bytes = version == 1 ? kEntryBytesV1 : kEntryBytesV0;
-    const size_t n = std::min<size_t>(count, r.remaining() / entry_bytes);
     entries.reserve(n);
     for (size_t i = 0; i < n; ++i) {
         qt_edit_list_entry_t e{};

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "atoms/fourcc.h"
+#include "tables/table_body.h"
 
 // Layout of the body (after the 8-byte header), all big-endian:
 //   u8 version (0 or 1) | u24 flags | u32 entry count | entry count * {u32 count, s32 offset}
@@ -24,12 +25,8 @@ void qt_ctts_info::clear() {
 void qt_ctts_info::parse_atom_data(const unsigned char* data, size_t len) {
     clear();
     BeReader r(data, len);
-    uint8_t version = r.u8();
-    r.skip(3);  // flags: none defined
-    uint32_t entries = r.u32();
-    if (!r.ok() || (version != kVersionUnsigned && version != kVersionSigned)) return;
-
-    size_t n = std::min<size_t>(entries, r.remaining() / kRunBytes);
+    // Both versions hold the same 32 bits; the writer picks the version by sign.
+    const size_t n = read_table_header(r, kRunBytes, kVersionSigned);
     tbl.reserve(n);
     for (size_t i = 0; i < n; ++i) {
         uint32_t count = r.u32();

@@ -6,6 +6,7 @@
 
 #include "atoms/debug_flags.h"
 #include "atoms/fourcc.h"
+#include "tables/table_body.h"
 
 // Layout of the body (after the 8-byte header), all big-endian:
 //   u8 version (0) | u24 flags | u32 entry count | entry count * offset,
@@ -29,14 +30,9 @@ void qt_stco_info::clear() {
 void qt_stco_info::parse_atom_data(const unsigned char* data, size_t len, unsigned int bits) {
     clear();
     if (bits != kNarrowBits && bits != kWideBits) return;
-    BeReader r(data, len);
-    uint8_t version = r.u8();
-    r.skip(3);  // flags: none defined
-    uint32_t entries = r.u32();
-    if (!r.ok() || version != 0) return;
-
     const bool wide_entries = bits == kWideBits;
-    size_t n = std::min<size_t>(entries, r.remaining() / (wide_entries ? kWideBytes : kNarrowBytes));
+    BeReader r(data, len);
+    const size_t n = read_table_header(r, wide_entries ? kWideBytes : kNarrowBytes);
     tbl.reserve(n);
     for (size_t i = 0; i < n; ++i) addChunkOffset(wide_entries ? r.u64() : r.u32());
 }

@@ -1,9 +1,9 @@
 #include "tables/stsc.h"
 
-#include <algorithm>
 #include <cassert>
 
 #include "atoms/fourcc.h"
+#include "tables/table_body.h"
 
 // Layout of the body (after the 8-byte header), all big-endian:
 //   u8 version (0) | u24 flags | u32 entry count
@@ -20,12 +20,7 @@ void qt_stsc_info::clear() {
 void qt_stsc_info::parse_atom_data(const unsigned char* data, size_t len) {
     clear();
     BeReader r(data, len);
-    uint8_t version = r.u8();
-    r.skip(3);  // flags: none defined
-    uint32_t entries = r.u32();
-    if (!r.ok() || version != 0) return;
-
-    size_t n = std::min<size_t>(entries, r.remaining() / kRunBytes);
+    const size_t n = read_table_header(r, kRunBytes);
     tbl.reserve(n);
     for (size_t i = 0; i < n; ++i) {
         qt_sample_to_chunk_t run;

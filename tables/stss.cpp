@@ -6,6 +6,7 @@
 
 #include "atoms/fourcc.h"
 #include "tables/sample_flags.h"
+#include "tables/table_body.h"
 
 // Layout of the body (after the 8-byte header), all big-endian:
 //   u8 version (0) | u24 flags | u32 entry count | entry count * u32 sample number
@@ -23,13 +24,10 @@ void qt_stss_info::clear() {
 void qt_stss_info::parse_atom_data(const unsigned char* data, size_t len) {
     clear();
     BeReader r(data, len);
-    uint8_t version = r.u8();
-    r.skip(3);  // flags: none defined
-    uint32_t entries = r.u32();
-    if (!r.ok() || version != 0) return;
+    const size_t n = read_table_header(r, kEntryBytes);
+    if (!r.ok()) return;  // refused: absent, every sample sync
 
     present = true;
-    size_t n = std::min<size_t>(entries, r.remaining() / kEntryBytes);
     tbl.reserve(n);
     for (size_t i = 0; i < n; ++i) tbl.push_back(r.u32());
 }
