@@ -12,18 +12,8 @@
 #include "atoms/edts.h"
 #include "atoms/fourcc.h"
 #include "atoms/track.h"
+#include "tests/atoms/edit_list_matchers.h"
 #include "tests/tables/table_bytes.h"
-
-static bool operator==(const qt_edit_list_entry_t& a, const qt_edit_list_entry_t& b) {
-    return a.segment_duration == b.segment_duration && a.media_time == b.media_time &&
-           a.media_rate_integer == b.media_rate_integer && a.media_rate_fraction == b.media_rate_fraction;
-}
-static std::ostream& operator<<(std::ostream& os, const qt_edit_list_entry_t& e) {
-    return os << "{" << e.segment_duration << ", " << e.media_time << ", " << e.media_rate_integer << ", "
-              << e.media_rate_fraction << "}";
-}
-
-using Edits = std::vector<qt_edit_list_entry_t>;
 
 namespace {
 
@@ -89,7 +79,7 @@ TEST(Elst, GoldenVersion0ParsesAndWritesBackByteForByte) {
     EXPECT_TRUE(elst.present);
     EXPECT_EQ(elst.entries, (Edits{{66, -1, 1, 0}, {1500, 1024, 1, 0}}));
     EXPECT_EQ(elst.totalDuration(), 1566u);
-    EXPECT_EQ(serialised(elst), kElstV0);
+    EXPECT_EQ(written(elst), kElstV0);
     expect_written_to_file(elst, kElstV0);
 }
 
@@ -97,13 +87,13 @@ TEST(Elst, GoldenVersion1ParsesAndWritesBackByteForByte) {
     auto elst = parsed<qt_elst_info>(body_of(kElstV1));
     EXPECT_TRUE(elst.present);
     EXPECT_EQ(elst.entries, (Edits{{0x100000000u, -1, 1, 0}, {7, 0x80000000, 2, 0x4000}, {0x100000005u, 0, 0, 0}}));
-    EXPECT_EQ(serialised(elst), kElstV1);
+    EXPECT_EQ(written(elst), kElstV1);
 }
 
 TEST(Elst, Version1WhoseValuesFitIsWrittenAsVersion0) {
     auto elst = parsed<qt_elst_info>(body_of(kElstV1Small));
     EXPECT_EQ(elst.entries, (Edits{{1000, std::numeric_limits<int32_t>::min(), 1, 0}}));
-    EXPECT_EQ(serialised(elst), kElstV1SmallAsV0);
+    EXPECT_EQ(written(elst), kElstV1SmallAsV0);
 }
 
 TEST(Elst, VersionIsChosenByTheValuesOnBothSidesOfEachLimit) {
@@ -127,7 +117,7 @@ TEST(Elst, VersionIsChosenByTheValuesOnBothSidesOfEachLimit) {
         qt_elst_info elst;
         elst.present = true;
         elst.entries = {{5, -1, 1, 0}, c.edit};
-        const Bytes out = serialised(elst);
+        const Bytes out = written(elst);
         ASSERT_GE(out.size(), 9u);
         EXPECT_EQ(out[8], c.version);
         EXPECT_EQ(out.size(), 16u + (c.version == 1 ? 20u : 12u) * 2);
@@ -161,7 +151,7 @@ TEST(Elst, DamagedBodiesAreReadForgivingly) {
         EXPECT_EQ(elst.present, c.present);
         EXPECT_EQ(elst.entries, c.entries);
         if (!c.present) {
-            EXPECT_TRUE(serialised(elst).empty());
+            EXPECT_TRUE(written(elst).empty());
         }
     }
 }
@@ -203,16 +193,16 @@ TEST(Edts, ElstIsModelledAndOtherChildrenKeptRaw) {
     EXPECT_TRUE(edts.hasEdits());
     EXPECT_EQ(edts.elst.entries, (Edits{{1500, 1024, 1, 0}}));
     EXPECT_EQ(edts.other_atoms.count(), 1u);
-    EXPECT_EQ(serialised(edts), kEdtsWritten);
+    EXPECT_EQ(written(edts), kEdtsWritten);
 }
 
 TEST(Edts, AbsentBoxWritesNothingAndAnEmptyOneStays) {
     qt_edts_info none;
-    EXPECT_TRUE(serialised(none).empty());
+    EXPECT_TRUE(written(none).empty());
     auto empty = parsed<qt_edts_info>(Bytes{});
     EXPECT_TRUE(empty.present);
     EXPECT_FALSE(empty.hasEdits());
-    EXPECT_EQ(serialised(empty), (Bytes{0x00, 0x00, 0x00, 0x08, 'e', 'd', 't', 's'}));
+    EXPECT_EQ(written(empty), (Bytes{0x00, 0x00, 0x00, 0x08, 'e', 'd', 't', 's'}));
 }
 
 TEST(Edts, TrackWritesItsEditBoxBetweenHeaderAndMedia) {
@@ -228,7 +218,7 @@ TEST(Edts, TrackWritesItsEditBoxBetweenHeaderAndMedia) {
     qt_track_info track;
     track.parse_atom_data(body.data(), body.size());
     EXPECT_TRUE(track.edts.hasEdits());
-    const Bytes out = serialised(track);
+    const Bytes out = written(track);
     std::vector<std::string> order;
     walk_children(out.data() + 8, out.size() - 8, [&](const ChildAtom& c) { order.push_back(fourcc_text(c.type)); });
     EXPECT_EQ(order, (std::vector<std::string>{"edts", "mdia", "udta"}));

@@ -6,25 +6,17 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "tests/support/atom_bytes.h"
+
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
-// Hex digits to bytes; spaces are only there for reading.
-Bytes hex(const std::string& text) {
-    Bytes out;
-    std::string digits;
-    for (char c : text)
-        if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
-    for (size_t i = 0; i + 1 < digits.size(); i += 2)
-        out.push_back(static_cast<unsigned char>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    return out;
-}
+using atom_bytes::Bytes;
+using atom_bytes::hex;
+using atom_bytes::written;
 
 #define MATRIX_UNITY                                         \
     "00010000 00000000 00000000"  /* matrix a b u */         \
@@ -118,14 +110,6 @@ Record parsed(const Bytes& atom) {
     Record r;
     r.parse_atom_data(atom.data() + 8, atom.size() - 8);
     return r;
-}
-
-template <typename Record>
-Bytes written(const Record& r) {
-    Bytes out;
-    BeWriter w(out);
-    r.write_into(w);
-    return out;
 }
 
 class HeadersTest : public ::testing::Test {

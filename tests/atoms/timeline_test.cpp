@@ -8,18 +8,8 @@
 
 #include "atoms/durations.h"
 #include "atoms/moov.h"
+#include "tests/atoms/edit_list_matchers.h"
 #include "tests/support/mp4_builder.h"
-
-static bool operator==(const qt_edit_list_entry_t& a, const qt_edit_list_entry_t& b) {
-    return a.segment_duration == b.segment_duration && a.media_time == b.media_time &&
-           a.media_rate_integer == b.media_rate_integer && a.media_rate_fraction == b.media_rate_fraction;
-}
-static std::ostream& operator<<(std::ostream& os, const qt_edit_list_entry_t& e) {
-    return os << "{" << e.segment_duration << ", " << e.media_time << ", " << e.media_rate_integer << ", "
-              << e.media_rate_fraction << "}";
-}
-
-using Edits = std::vector<qt_edit_list_entry_t>;
 
 namespace {
 

@@ -1,4 +1,4 @@
-// What the damaged-input tests share: running a program with a time limit,
+// What the damaged-input tests share: running the tool with a time limit,
 // the media oracles (ffmpeg, ffprobe, GStreamer), and a small atom tree of a
 // file image so that rows can name the atom they damage by its path.
 #pragma once
@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/atom_bytes.h"
 #include "tests/support/tool_runner.h"
 
 namespace dmg {
@@ -17,24 +18,12 @@ using tool::Bytes;
 // A run of the tool that takes longer than this is a hang.
 constexpr int kTimeoutSeconds = 20;
 
-struct Outcome {
-    // The exit status, or 128 + the signal number; -1 when it was killed
-    // because it ran past its time.
-    int status = -1;
-    bool timed_out = false;
-    std::string out;
-    std::string err;
-};
+// The exit status (-1 when it was killed for running past its time),
+// whether it was, and what it printed.
+using Outcome = tool::Result;
 
-// Runs argv[0], looked up in PATH, with the other words as its arguments: no
-// shell, stdin from /dev/null. `env` replaces variables of the same name.
-Outcome spawn(const std::vector<std::string>& argv, int timeout_seconds = kTimeoutSeconds,
-              const std::vector<std::string>& env = {});
-
-// Runs the tool. Its memory is capped (an address-space limit, or the
-// sanitizer's allocation limit in a sanitizer build) so that a runaway
-// allocation fails at once instead of swapping the machine for the whole
-// time limit.
+// Runs the tool with its memory capped (see tool::RunOptions::cap_memory)
+// and the time limit above.
 Outcome run_tool(const std::vector<std::string>& args);
 
 // True when the text holds a sanitizer's report.
@@ -92,9 +81,8 @@ void put_u64(Bytes& bytes, uint64_t at, uint64_t value);
 void put_type(Bytes& bytes, uint64_t at, const std::string& type);
 uint32_t get_u32(const Bytes& bytes, uint64_t at);
 Bytes slice(const Bytes& bytes, uint64_t from, uint64_t to);
-// "" when equal, else the sizes and the first offset where they differ.
-std::string difference(const Bytes& expected, const Bytes& actual);
-Bytes cat(std::initializer_list<Bytes> parts);
+using atom_bytes::cat;
+using tool::difference;
 
 // A real fixture from the test data, read once.
 struct Fixture {

@@ -33,13 +33,6 @@ std::vector<std::string> with_file(std::vector<std::string> switches, const std:
     return switches;
 }
 
-std::string difference(const Bytes& expected, const Bytes& actual) {
-    if (expected == actual) return "";
-    const auto mismatch = std::mismatch(expected.begin(), expected.end(), actual.begin(), actual.end());
-    return "sizes " + std::to_string(expected.size()) + " and " + std::to_string(actual.size()) +
-           ", first difference at offset " + std::to_string(mismatch.first - expected.begin());
-}
-
 void expect_refused(const std::string& path, const std::vector<std::string>& switches,
                     const std::string& err) {
     const Bytes before = tool::read_file(path);

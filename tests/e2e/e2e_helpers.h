@@ -34,8 +34,7 @@ std::vector<std::string> with_file(std::vector<std::string> switches, const std:
 void expect_refused(const std::string& path, const std::vector<std::string>& switches,
                     const std::string& err);
 
-// "" when equal, else where the two byte strings first differ.
-std::string difference(const Bytes& expected, const Bytes& actual);
+using tool::difference;
 
 uint32_t u32_at(const std::string& path, uint64_t offset);
 uint64_t u64_at(const std::string& path, uint64_t offset);

@@ -85,13 +85,7 @@ TEST(LargeOffsets, FragmentsPast4GiBGetCo64AndA16ByteMdatHeader) {
 }
 
 std::string ffmpeg_errors(const std::string& path) {
-    std::string out;
-    FILE* p = popen(("ffmpeg -v error -i '" + path + "' -f null - 2>&1").c_str(), "r");
-    char buf[512];
-    size_t n;
-    while (p && (n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    if (p) pclose(p);
-    return out;
+    return tool::capture("ffmpeg -v error -i '" + path + "' -f null - 2>&1");
 }
 
 struct ForceCase {

@@ -3,7 +3,6 @@
 // second conversion, and undoes to the original bytes.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <map>
 #include <sstream>
 
@@ -14,16 +13,7 @@
 
 namespace {
 
-std::string capture(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (p == nullptr) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-    return out;
-}
+using tool::capture;
 
 std::vector<std::string> split(const std::string& line, char sep) {
     std::vector<std::string> parts;

@@ -3,7 +3,6 @@
 // every packet is presented, where it was in the fragmented original.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <ostream>
@@ -18,17 +17,7 @@ namespace {
 
 constexpr double kTolerance = 0.001;  // seconds
 
-// Standard output of a shell command; stderr goes where the command says.
-std::string capture(const std::string& command) {
-    std::string out;
-    FILE* p = ::popen(command.c_str(), "r");
-    if (p == nullptr) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    ::pclose(p);
-    return out;
-}
+using tool::capture;
 
 bool have_ffmpeg() {
     return capture("command -v ffprobe >/dev/null 2>&1 && command -v ffmpeg >/dev/null 2>&1 && echo yes") ==

@@ -4,17 +4,13 @@
 // that leaves, the next run must bring the file back: --undo to the original
 // bytes, a conversion to the bytes of an uninterrupted conversion.
 #include <fcntl.h>
-#include <ftw.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/file.h>
-#include <sys/statvfs.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -26,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/atom_bytes.h"
 #include "tests/support/mp4_builder.h"
 #include "tests/support/tool_runner.h"
 
@@ -45,195 +42,62 @@ const std::set<std::string> kFailureLines = {
     "Failed to write final zero\n",  "File size truncate failed\n", "Unable to restore moov atom header\n",
 };
 
-[[noreturn]] void fail(const std::string& what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
-
 bool starts_with(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 
 // ---------------------------------------------------------------- running
 
-struct Outcome {
-    int status = -1;  // exit status, or 128 + the signal
-    std::string err;
-};
+using Outcome = tool::Result;
 
 // Runs the tool directly (no shell). With shim settings the fault shim is
 // preloaded and configured by them; without, the tool runs as it is.
 Outcome run(const std::vector<std::string>& args, const std::vector<std::string>& shim_settings = {}) {
-    std::vector<std::string> argv_store{MORVAK_BINARY};
-    argv_store.insert(argv_store.end(), args.begin(), args.end());
-    std::vector<std::string> env_store;
-    // A sanitized tool refuses a preloaded library unless told not to check.
-    std::string asan = "ASAN_OPTIONS=verify_asan_link_order=0";
+    tool::RunOptions options;
+    options.env.push_back("LD_PRELOAD");
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string var = *e;
-        if (starts_with(var, "LD_PRELOAD=") || starts_with(var, "MORVAK_FAULT_")) continue;
-        if (starts_with(var, "ASAN_OPTIONS=")) {
-            asan = var + ":verify_asan_link_order=0";
-            continue;
-        }
-        env_store.push_back(var);
+        if (starts_with(var, "MORVAK_FAULT_")) options.env.push_back(var.substr(0, var.find('=')));
     }
-    env_store.push_back(asan);
+    // A sanitized tool refuses a preloaded library unless told not to check.
+    options.env.push_back(tool::asan_options_with("verify_asan_link_order=0"));
     if (!shim_settings.empty()) {
-        env_store.push_back(std::string("LD_PRELOAD=") + MORVAK_FAULT_SHIM);
-        env_store.insert(env_store.end(), shim_settings.begin(), shim_settings.end());
+        options.env.push_back(std::string("LD_PRELOAD=") + MORVAK_FAULT_SHIM);
+        options.env.insert(options.env.end(), shim_settings.begin(), shim_settings.end());
     }
-    std::vector<char*> argv, envp;
-    for (std::string& a : argv_store) argv.push_back(a.data());
-    for (std::string& e : env_store) envp.push_back(e.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-
-    int err_pipe[2];
-    if (pipe2(err_pipe, O_CLOEXEC) != 0) fail("pipe2");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    close(err_pipe[1]);
-    if (rc != 0) {
-        close(err_pipe[0]);
-        errno = rc;
-        fail("posix_spawn");
-    }
-    Outcome result;
-    char buf[4096];
-    for (;;) {
-        const ssize_t n = read(err_pipe[0], buf, sizeof buf);
-        if (n > 0) result.err.append(buf, static_cast<size_t>(n));
-        else if (n == 0 || errno != EINTR) break;
-    }
-    close(err_pipe[0]);
-    int wstatus = 0;
-    while (waitpid(pid, &wstatus, 0) < 0) {
-        if (errno != EINTR) fail("waitpid");
-    }
-    if (WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
-    else if (WIFSIGNALED(wstatus)) result.status = 128 + WTERMSIG(wstatus);
-    return result;
+    return tool::run(args, options);
 }
 
 // ---------------------------------------------------------------- files
 
 // A private directory, on tmpfs when it has room (syncs cost nothing there;
 // the tool wants 512 MiB free), else under /tmp.
-class Scratch {
-public:
-    Scratch() {
-        struct statvfs fs {};
-        const bool shm_roomy = statvfs("/dev/shm", &fs) == 0 &&
-                               static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize >= (uint64_t{2} << 30);
-        std::string tmpl = std::string(shm_roomy ? "/dev/shm" : "/tmp") + "/morvak_fault.XXXXXX";
-        if (mkdtemp(tmpl.data()) == nullptr) fail("mkdtemp");
-        path_ = tmpl;
-    }
-    ~Scratch() { nftw(path_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS); }
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
+tool::TempDir scratch() { return tool::TempDir::on_tmpfs_if_room(uint64_t{2} << 30); }
 
-private:
-    static int remove_entry(const char* p, const struct stat*, int, FTW*) { return remove(p); }
-    std::string path_;
-};
-
-using Extent = std::pair<uint64_t, uint64_t>;  // [begin, end)
-
-// Where a file holds data; the large synthetic file is mostly hole, and its
-// hole is never read, copied or compared byte by byte.
-std::vector<Extent> data_extents(int fd, uint64_t size) {
-    std::vector<Extent> out;
-    uint64_t at = 0;
-    while (at < size) {
-        const off_t data = lseek(fd, static_cast<off_t>(at), SEEK_DATA);
-        if (data < 0) {
-            if (errno == ENXIO) break;
-            return {{0, size}};
-        }
-        const off_t hole = lseek(fd, data, SEEK_HOLE);
-        const uint64_t end = hole < 0 ? size : static_cast<uint64_t>(hole);
-        out.emplace_back(static_cast<uint64_t>(data), end);
-        at = end;
-    }
-    return out;
-}
-
-class Fd {
-public:
-    Fd(const std::string& path, int flags) : fd_(open(path.c_str(), flags | O_CLOEXEC, 0644)) {
-        if (fd_ < 0) fail("open " + path);
-    }
-    ~Fd() { close(fd_); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    uint64_t size() const {
-        struct stat st {};
-        if (fstat(fd_, &st) != 0) fail("fstat");
-        return static_cast<uint64_t>(st.st_size);
-    }
-
-private:
-    int fd_;
-};
-
-tool::Bytes read_at(const Fd& f, uint64_t at, uint64_t len) {
-    tool::Bytes b(static_cast<size_t>(len));
-    size_t done = 0;
-    while (done < b.size()) {
-        const ssize_t n = pread(f.get(), b.data() + done, b.size() - done, static_cast<off_t>(at + done));
-        if (n <= 0) break;  // past the end: the rest stays zero
-        done += static_cast<size_t>(n);
-    }
-    return b;
-}
-
-void copy_file(const std::string& from, const std::string& to) {
-    const Fd in(from, O_RDONLY);
-    const Fd out(to, O_WRONLY | O_CREAT | O_TRUNC);
-    const uint64_t size = in.size();
-    for (const Extent& e : data_extents(in.get(), size)) {
-        const tool::Bytes b = read_at(in, e.first, e.second - e.first);
-        if (pwrite(out.get(), b.data(), b.size(), static_cast<off_t>(e.first)) != static_cast<ssize_t>(b.size()))
-            fail("pwrite " + to);
-    }
-    if (ftruncate(out.get(), static_cast<off_t>(size)) != 0) fail("ftruncate " + to);
-}
-
-std::string hex(const tool::Bytes& b, size_t from, size_t n) {
-    std::string s;
-    char h[4];
-    for (size_t i = from; i < std::min(b.size(), from + n); ++i) {
-        std::snprintf(h, sizeof h, "%02x", b[i]);
-        s += h;
-    }
-    return s;
+tool::Bytes slice(const tool::Bytes& b, size_t from, size_t n) {
+    return tool::Bytes(b.begin() + static_cast<std::ptrdiff_t>(std::min(b.size(), from)),
+                       b.begin() + static_cast<std::ptrdiff_t>(std::min(b.size(), from + n)));
 }
 
 // "" when the two files hold the same bytes, else their sizes and where and
-// how they first differ.
+// how they first differ. Only where either file holds data is compared: the
+// large synthetic file is mostly hole, and its hole is never read.
 std::string difference(const std::string& expected, const std::string& actual) {
-    const Fd a(expected, O_RDONLY), b(actual, O_RDONLY);
-    const uint64_t sa = a.size(), sb = b.size();
-    std::vector<Extent> regions = data_extents(a.get(), sa);
-    const std::vector<Extent> more = data_extents(b.get(), sb);
+    const uint64_t sa = tool::file_size(expected), sb = tool::file_size(actual);
+    std::vector<tool::Extent> regions = tool::data_extents(expected);
+    const std::vector<tool::Extent> more = tool::data_extents(actual);
     regions.insert(regions.end(), more.begin(), more.end());
     std::sort(regions.begin(), regions.end());
     const uint64_t common = std::min(sa, sb);
-    for (const Extent& r : regions) {
+    for (const tool::Extent& r : regions) {
         const uint64_t end = std::min(r.second, common);
         for (uint64_t at = r.first; at < end; at += uint64_t{1} << 20) {
             const uint64_t len = std::min<uint64_t>(end - at, uint64_t{1} << 20);
-            const tool::Bytes x = read_at(a, at, len), y = read_at(b, at, len);
-            const auto m = std::mismatch(x.begin(), x.end(), y.begin());
+            const tool::Bytes x = tool::read_range(expected, at, len), y = tool::read_range(actual, at, len);
+            const auto m = std::mismatch(x.begin(), x.end(), y.begin(), y.end());
             if (m.first == x.end()) continue;
             const size_t i = static_cast<size_t>(m.first - x.begin());
             return "sizes " + std::to_string(sa) + " and " + std::to_string(sb) + ", first difference at " +
-                   std::to_string(at + i) + ": expected " + hex(x, i, 8) + ", found " + hex(y, i, 8);
+                   std::to_string(at + i) + ": expected " + atom_bytes::to_hex(slice(x, i, 8)) + ", found " +
+                   atom_bytes::to_hex(slice(y, i, 8));
         }
     }
     if (sa != sb) return "sizes " + std::to_string(sa) + " and " + std::to_string(sb) + ", same common part";
@@ -271,7 +135,7 @@ const Subject kSubjects[] = {
 
 void make_original(const Subject& s, const std::string& path) {
     if (s.fixture == nullptr) make_large(path);
-    else copy_file(tool::test_data_dir() + "/" + s.fixture, path);
+    else tool::copy_file(tool::test_data_dir() + "/" + s.fixture, path);
 }
 
 std::vector<std::string> convert(const std::string& path) { return {"-f", path}; }
@@ -282,10 +146,10 @@ struct References {
     std::string original, converted;
 };
 
-References make_references(const Subject& s, const Scratch& dir) {
+References make_references(const Subject& s, const tool::TempDir& dir) {
     References r{dir.file("original.mp4"), dir.file("converted.mp4")};
     make_original(s, r.original);
-    copy_file(r.original, r.converted);
+    tool::copy_file(r.original, r.converted);
     const Outcome clean = run(convert(r.converted));
     if (clean.status != 0) throw std::runtime_error("clean conversion failed: " + clean.err);
     return r;
@@ -326,7 +190,7 @@ unsigned long mutating_calls(const std::vector<std::string>& job, const std::str
 std::string expect_recoverable(const References& ref, const std::string& work, const std::string& other) {
     const bool left_original = difference(ref.original, work).empty();
     const bool left_converted = difference(ref.converted, work).empty();
-    copy_file(work, other);
+    tool::copy_file(work, other);
 
     const Outcome undone = run(undo(work));
     EXPECT_EQ(difference(ref.original, work), "") << "--undo after the fault: " << undone.err;
@@ -375,13 +239,13 @@ class CrashEnumeration : public ::testing::TestWithParam<Case> {};
 
 TEST_P(CrashEnumeration, EveryMutatingCallRecovers) {
     const Case& c = GetParam();
-    Scratch dir;
+    const tool::TempDir dir = scratch();
     const References ref = make_references(c.subject, dir);
     ASSERT_NE(difference(ref.original, ref.converted), "");
     const Job job{c, ref};
     const std::string work = dir.file("work.mp4"), other = dir.file("other.mp4");
 
-    copy_file(job.start(), work);
+    tool::copy_file(job.start(), work);
     const unsigned long calls = mutating_calls(job.args(work), dir.file("count"));
     ASSERT_GT(calls, 0u) << "the shim was not loaded";
     ASSERT_EQ(difference(job.finish(), work), "") << "the shim changed what a clean run does";
@@ -394,7 +258,7 @@ TEST_P(CrashEnumeration, EveryMutatingCallRecovers) {
         for (const FaultMode& m : std::vector<FaultMode>(kModes, kModes + modes)) {
             SCOPED_TRACE(std::string(m.name) + " at call " + std::to_string(k) + " of " + std::to_string(calls));
             ++points;
-            copy_file(job.start(), work);
+            tool::copy_file(job.start(), work);
             const Outcome faulted = run(job.args(work), fault_at(k, m));
             if (std::strcmp(m.mode, "fail") == 0 && k == calls) {
                 // The last call only makes the finished job's cleanup durable;
@@ -439,18 +303,18 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, CrashEnumeration, ::testing::ValuesIn(all_cas
 // (a cut sync is a kill; a killed sync changes no byte) is checked once.
 class DistinctFiles {
 public:
-    DistinctFiles(const Scratch& dir, std::vector<std::string> known) : dir_(dir), files_(std::move(known)) {}
+    DistinctFiles(const tool::TempDir& dir, std::vector<std::string> known) : dir_(dir), files_(std::move(known)) {}
     // True the first time these bytes are offered; keeps a copy of them.
     bool add(const std::string& path) {
         for (const std::string& f : files_)
             if (difference(f, path).empty()) return false;
         files_.push_back(dir_.file("distinct" + std::to_string(files_.size()) + ".mp4"));
-        copy_file(path, files_.back());
+        tool::copy_file(path, files_.back());
         return true;
     }
 
 private:
-    const Scratch& dir_;
+    const tool::TempDir& dir_;
     std::vector<std::string> files_;
 };
 
@@ -463,13 +327,13 @@ class KilledDuringRecovery : public ::testing::TestWithParam<Case> {};
 
 TEST_P(KilledDuringRecovery, NextRunStillRecovers) {
     const Case& c = GetParam();
-    Scratch dir;
+    const tool::TempDir dir = scratch();
     const References ref = make_references(c.subject, dir);
     const Job job{c, ref};
     const std::string interrupted = dir.file("interrupted.mp4"), work = dir.file("work.mp4"),
                       other = dir.file("other.mp4");
 
-    copy_file(job.start(), work);
+    tool::copy_file(job.start(), work);
     const unsigned long calls = mutating_calls(job.args(work), dir.file("count"));
     // The original and the converted file are the single-crash test's business.
     DistinctFiles interrupted_files(dir, {ref.original, ref.converted});
@@ -477,11 +341,11 @@ TEST_P(KilledDuringRecovery, NextRunStillRecovers) {
     unsigned long points = 0;
     for (unsigned long k1 = 1; k1 <= calls; ++k1) {
         for (const FaultMode& m : {kModes[0], kModes[1]}) {
-            copy_file(job.start(), interrupted);
+            tool::copy_file(job.start(), interrupted);
             ASSERT_EQ(run(job.args(interrupted), fault_at(k1, m)).status, kKilled);
             if (!interrupted_files.add(interrupted)) continue;
             // An undo run stops right after the recovery; its calls are the recovery's.
-            copy_file(interrupted, work);
+            tool::copy_file(interrupted, work);
             const unsigned long recovery_calls = mutating_calls(undo(work), dir.file("count"));
             for (bool recover_by_undo : {true, false}) {
                 for (unsigned long k2 = 1; k2 <= recovery_calls + (recover_by_undo ? 0 : 1); ++k2) {
@@ -489,7 +353,7 @@ TEST_P(KilledDuringRecovery, NextRunStillRecovers) {
                                  (recover_by_undo ? "an undo" : "a conversion") + " killed at call " +
                                  std::to_string(k2));
                     ++points;
-                    copy_file(interrupted, work);
+                    tool::copy_file(interrupted, work);
                     const Outcome killed =
                         run(recover_by_undo ? undo(work) : convert(work), fault_at(k2, kModes[0]));
                     EXPECT_EQ(killed.status, kKilled) << killed.err;
@@ -521,17 +385,17 @@ class Locked : public ::testing::TestWithParam<LockCase> {};
 // to recover what looks like an interrupted run: the other one is still going.
 TEST_P(Locked, RefusesAndLeavesFileUnchanged) {
     const LockCase& c = GetParam();
-    Scratch dir;
+    const tool::TempDir dir = scratch();
     const References ref = make_references(kSubjects[0], dir);
     const std::string work = dir.file("work.mp4"), before = dir.file("before.mp4");
-    copy_file(c.undo && c.killed_at == 0 ? ref.converted : ref.original, work);
+    tool::copy_file(c.undo && c.killed_at == 0 ? ref.converted : ref.original, work);
     if (c.killed_at != 0) {
         ASSERT_EQ(run(convert(work), fault_at(c.killed_at, kModes[0])).status, kKilled);
         ASSERT_NE(difference(ref.original, work), "");
     }
-    copy_file(work, before);
+    tool::copy_file(work, before);
 
-    const Fd held(work, O_RDONLY);
+    const tool::Fd held(work, O_RDONLY);
     ASSERT_EQ(flock(held.get(), LOCK_EX | LOCK_NB), 0);
     const Outcome r = run(c.undo ? undo(work) : convert(work));
     EXPECT_EQ(r.status, 1);

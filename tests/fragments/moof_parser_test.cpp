@@ -2,27 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <string>
 #include <vector>
 
 #include "fragments/trex.h"
+#include "tests/support/atom_bytes.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using atom_bytes::Bytes;
+using atom_bytes::hex;
 using TrackRun = moof_traf_info_t::trun_t;
-
-// Hex digits to bytes; spaces are only there for reading.
-Bytes hex(const std::string& text) {
-    Bytes out;
-    std::string digits;
-    for (char c : text)
-        if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
-    for (size_t i = 0; i + 1 < digits.size(); i += 2)
-        out.push_back(static_cast<unsigned char>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    return out;
-}
 
 moof_info_t moof_from(const Bytes& body) {
     moof_info_t info;

@@ -1,10 +1,11 @@
-// Runs the built morvak_fragflat binary and gives tests the file helpers they
-// need around it: a private temporary directory, fixture copies, whole-file
-// and byte-range reads.
+// Runs the built morvak_fragflat binary (or another program) and gives tests
+// the file helpers they need around it: a private temporary directory,
+// fixture copies, whole-file and byte-range reads.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tool {
@@ -13,30 +14,78 @@ using Bytes = std::vector<unsigned char>;
 
 struct Result {
     // The exit status, or 128 + the signal number when the program was killed
-    // by a signal (an assertion's abort shows up as 134).
+    // by a signal (an assertion's abort shows up as 134); -1 when it was
+    // killed because it ran past its time.
     int status = -1;
+    bool timed_out = false;
     std::string out;
     std::string err;
 };
 
-// Runs the binary with `args` (the program name is added), stdin from
-// /dev/null, in `cwd` when given. Throws std::runtime_error when it cannot
-// be started.
+struct RunOptions {
+    // Working directory of the child; "" keeps the test's.
+    std::string cwd;
+    // Seconds after which the child is killed; 0 waits for ever.
+    int timeout_seconds = 0;
+    // "NAME=value" sets or replaces a variable of the test's environment,
+    // a bare "NAME" removes it; later entries win.
+    std::vector<std::string> env;
+    // The program to run, looked up in PATH; "" runs the tool.
+    std::string program;
+    // Caps the child's memory (an address-space limit through prlimit, or
+    // the sanitizer's allocation limit in a sanitizer build) so that a
+    // runaway allocation fails at once instead of swapping the machine.
+    bool cap_memory = false;
+};
+
+// Runs the program with `args` (its name is added): no shell, stdin from
+// /dev/null. Throws std::runtime_error when it cannot be started.
+Result run(const std::vector<std::string>& args, const RunOptions& options);
+// Runs the tool, in `cwd` when given.
 Result run(const std::vector<std::string>& args, const std::string& cwd = "");
 
-// A fresh directory under /tmp, removed with everything in it on destruction.
+// Standard output of a shell command; stderr goes where the command says.
+// "" when the shell cannot be started.
+std::string capture(const std::string& command);
+
+// True when PATH holds an executable of that name.
+bool executable_in_path(const std::string& name);
+
+// "ASAN_OPTIONS=" with `more` appended to the options the test runs with.
+std::string asan_options_with(const std::string& more);
+
+// A fresh directory, removed with everything in it on destruction.
 class TempDir {
 public:
+    // Under /tmp.
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
+    // On tmpfs (/dev/shm) when it has `room` bytes free, else under /tmp.
+    static TempDir on_tmpfs_if_room(uint64_t room);
+
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
 private:
+    explicit TempDir(const std::string& parent);
     std::string path_;
+};
+
+// A file descriptor, closed on destruction. Throws std::runtime_error when
+// the file cannot be opened (`flags` as for open(2); O_CLOEXEC is added).
+class Fd {
+public:
+    Fd(const std::string& path, int flags);
+    ~Fd();
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
 };
 
 std::string test_data_dir();
@@ -52,5 +101,16 @@ void write_range(const std::string& path, uint64_t offset, const Bytes& bytes);
 uint64_t file_size(const std::string& path);
 // Bytes of storage the file occupies (holes take none).
 uint64_t allocated_bytes(const std::string& path);
+
+// [begin, end) ranges of the file that hold data, in order; a file system
+// that cannot tell holes gives the whole file.
+using Extent = std::pair<uint64_t, uint64_t>;
+std::vector<Extent> data_extents(const std::string& path);
+// Replaces `to` with a copy of `from` that keeps its holes: a mostly-hole
+// file is copied without reading or writing its hole.
+void copy_file(const std::string& from, const std::string& to);
+
+// "" when equal, else the sizes and the first offset where they differ.
+std::string difference(const Bytes& expected, const Bytes& actual);
 
 }  // namespace tool

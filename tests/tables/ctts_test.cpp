@@ -50,13 +50,13 @@ TEST(Ctts, GoldenBothVersionsParseAndWriteBack) {
     auto v1 = parsed<qt_ctts_info>(body_of(kCttsV1));
     EXPECT_EQ(v1.tbl, (Runs{{2, -1}, {1, 2}, {3, 0}}));
     EXPECT_EQ(v1.sample_count(), 6u);
-    EXPECT_EQ(serialised(v1), kCttsV1);
+    EXPECT_EQ(written(v1), kCttsV1);
     expect_written_to_file(v1, kCttsV1);
 
     auto v0 = parsed<qt_ctts_info>(body_of(kCttsV0));
     EXPECT_EQ(v0.tbl, (Runs{{1, 0}, {4, 0x7FFFFFFF}}));
     EXPECT_EQ(v0.sample_count(), 5u);
-    EXPECT_EQ(serialised(v0), kCttsV0);
+    EXPECT_EQ(written(v0), kCttsV0);
 }
 
 TEST(Ctts, NegativeOffsetInVersion0IsReadSignedAndWrittenAsVersion1) {
@@ -64,14 +64,14 @@ TEST(Ctts, NegativeOffsetInVersion0IsReadSignedAndWrittenAsVersion1) {
     v0[8] = 0x00;
     auto ctts = parsed<qt_ctts_info>(body_of(v0));
     EXPECT_EQ(ctts.tbl.front().offset, -1);
-    EXPECT_EQ(serialised(ctts), kCttsV1);
+    EXPECT_EQ(written(ctts), kCttsV1);
 }
 
 TEST(Ctts, AppendedOffsetsMatchTheGolden) {
     qt_ctts_info ctts;
     for (int32_t o : {-1, -1, 2, 0, 0, 0}) ctts.addSampleCompOffset(o);
     EXPECT_EQ(ctts.sample_count(), 6u);
-    EXPECT_EQ(serialised(ctts), kCttsV1);
+    EXPECT_EQ(written(ctts), kCttsV1);
 }
 
 TEST(Ctts, TableOfOnlyZeroOffsetsIsNotWritten) {
@@ -84,7 +84,7 @@ TEST(Ctts, TableOfOnlyZeroOffsetsIsNotWritten) {
         appended,
     };
     for (const qt_ctts_info& ctts : cases) {
-        EXPECT_TRUE(serialised(ctts).empty());
+        EXPECT_TRUE(written(ctts).empty());
         expect_written_to_file(ctts, {});
     }
 }

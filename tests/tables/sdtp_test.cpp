@@ -22,7 +22,7 @@ TEST(Sdtp, GoldenParsesAndWritesBackByteForByte) {
     auto sdtp = parsed<qt_sdtp_info>(body_of(kSdtp));
     EXPECT_TRUE(sdtp.present);
     EXPECT_EQ(sdtp.tbl, (Bytes{0x20, 0x10, 0x18, 0x04, 0x00}));
-    EXPECT_EQ(serialised(sdtp), kSdtp);
+    EXPECT_EQ(written(sdtp), kSdtp);
     expect_written_to_file(sdtp, kSdtp);
 }
 
@@ -45,7 +45,7 @@ TEST(Sdtp, DamagedBodies) {
         auto sdtp = parsed<qt_sdtp_info>(row.body);
         EXPECT_EQ(sdtp.present, row.present);
         EXPECT_TRUE(sdtp.tbl.empty());
-        EXPECT_TRUE(serialised(sdtp).empty());
+        EXPECT_TRUE(written(sdtp).empty());
     }
 }
 

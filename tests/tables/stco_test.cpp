@@ -55,15 +55,15 @@ TEST_F(Stco, GoldenBothWidthsParseAndWriteBack) {
     auto narrow = parsed_offsets(body_of(kStco), 32);
     EXPECT_EQ(narrow.tbl, (Offsets{48, 0xEFFFFFFF}));
     EXPECT_EQ(narrow.max_offset, 0xEFFFFFFFu);
-    EXPECT_EQ(serialised(narrow), kStco);
+    EXPECT_EQ(written(narrow), kStco);
     expect_written_to_file(narrow, kStco);
 
     auto wide = parsed_offsets(body_of(kCo64), 64);
     EXPECT_EQ(wide.tbl, (Offsets{0x100000008, 0xF0000000}));
     EXPECT_EQ(wide.max_offset, 0x100000008u);
-    EXPECT_EQ(serialised(wide), kCo64);
+    EXPECT_EQ(written(wide), kCo64);
 
-    EXPECT_EQ(serialised(parsed_offsets(body_of(kSmallCo64), 64)), kStco);
+    EXPECT_EQ(written(parsed_offsets(body_of(kSmallCo64), 64)), kStco);
 }
 
 TEST_F(Stco, WidthFollowsTheLargestOffset) {
@@ -88,7 +88,7 @@ TEST_F(Stco, WidthFollowsTheLargestOffset) {
         dbg_force_co64 = row.force;
         qt_stco_info t;
         for (uint64_t o : row.offsets) t.addChunkOffset(o);
-        Bytes out = serialised(t);
+        Bytes out = written(t);
         ASSERT_EQ(out.size(), row.size);
         EXPECT_EQ(be::read_u32(out.data()), row.size);
         EXPECT_EQ(be::read_u32(out.data() + 4), row.type);
@@ -103,7 +103,7 @@ TEST_F(Stco, ForcedEmptyTableIsA16ByteCo64) {
         0x00, 0x00, 0x00, 0x00,  // version 0, flags 0
         0x00, 0x00, 0x00, 0x00,  // entry count 0
     };
-    EXPECT_EQ(serialised(qt_stco_info{}), expected);
+    EXPECT_EQ(written(qt_stco_info{}), expected);
     expect_written_to_file(qt_stco_info{}, expected);
 }
 

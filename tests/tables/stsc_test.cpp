@@ -36,7 +36,7 @@ const Bytes kStsc = {
 TEST(Stsc, GoldenParsesAndWritesBackByteForByte) {
     auto stsc = parsed<qt_stsc_info>(body_of(kStsc));
     EXPECT_EQ(stsc.tbl, (Runs{{1, 5, 2}, {256, 65536, 1}}));
-    EXPECT_EQ(serialised(stsc), kStsc);
+    EXPECT_EQ(written(stsc), kStsc);
     expect_written_to_file(stsc, kStsc);
 }
 
@@ -96,7 +96,7 @@ TEST(Stsc, AppendedChunks) {
 }
 
 TEST(Stsc, EmptyTableIsStillWritten) {
-    EXPECT_EQ(serialised(qt_stsc_info{}), (Bytes{
+    EXPECT_EQ(written(qt_stsc_info{}), (Bytes{
         0x00, 0x00, 0x00, 0x10,  // size 16
         's', 't', 's', 'c',      // type
         0x00, 0x00, 0x00, 0x00,  // version 0, flags 0

@@ -35,13 +35,13 @@ TEST(Stss, GoldenParsesAndWritesBackByteForByte) {
     auto stss = parsed<qt_stss_info>(body_of(kStss));
     EXPECT_TRUE(stss.present);
     EXPECT_EQ(stss.tbl, (Numbers{1, 31, 61}));
-    EXPECT_EQ(serialised(stss), kStss);
+    EXPECT_EQ(written(stss), kStss);
     expect_written_to_file(stss, kStss);
 
     auto none = parsed<qt_stss_info>(body_of(kEmptyStss));
     EXPECT_TRUE(none.present);
     EXPECT_TRUE(none.tbl.empty());
-    EXPECT_EQ(serialised(none), kEmptyStss);
+    EXPECT_EQ(written(none), kEmptyStss);
 }
 
 TEST(Stss, DamagedBodies) {
@@ -73,7 +73,7 @@ TEST(Stss, DamagedBodies) {
         EXPECT_EQ(stss.present, row.present);
         EXPECT_EQ(stss.tbl, row.expected);
         if (!row.present) {
-            EXPECT_TRUE(serialised(stss).empty());
+            EXPECT_TRUE(written(stss).empty());
         }
     }
 }
@@ -114,10 +114,10 @@ TEST(Stss, AppendedSamples) {
 
 TEST(Stss, MaterialisedEmptyTableIsWritten) {
     qt_stss_info stss;
-    EXPECT_TRUE(serialised(stss).empty());
+    EXPECT_TRUE(written(stss).empty());
     expect_written_to_file(stss, {});
     stss.addSample(kNonSync, 1);
-    EXPECT_EQ(serialised(stss), kEmptyStss);
+    EXPECT_EQ(written(stss), kEmptyStss);
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ TEST(Stsz, GoldenFormsParseAndWriteBackByteForByte) {
     EXPECT_EQ(per.sample_size, 0u);
     EXPECT_EQ(per.tbl, (Sizes{500, 0x12345678, 0}));
     EXPECT_EQ(per.sample_count(), 3u);
-    EXPECT_EQ(serialised(per), kPerSample);
+    EXPECT_EQ(written(per), kPerSample);
     expect_written_to_file(per, kPerSample);
 
     auto constant = parsed<qt_stsz_info>(body_of(kConstant));
@@ -41,11 +41,11 @@ TEST(Stsz, GoldenFormsParseAndWriteBackByteForByte) {
     EXPECT_EQ(constant.constant_count, 10u);
     EXPECT_TRUE(constant.tbl.empty());
     EXPECT_EQ(constant.sample_count(), 10u);
-    EXPECT_EQ(serialised(constant), kConstant);
+    EXPECT_EQ(written(constant), kConstant);
 }
 
 TEST(Stsz, EmptyTableIsWrittenAs20Bytes) {
-    EXPECT_EQ(serialised(qt_stsz_info{}), (Bytes{
+    EXPECT_EQ(written(qt_stsz_info{}), (Bytes{
         0x00, 0x00, 0x00, 0x14,  // size 20
         's', 't', 's', 'z',      // type
         0x00, 0x00, 0x00, 0x00,  // version 0, flags 0
@@ -106,14 +106,14 @@ TEST(Stsz, AppendedSizes) {
         EXPECT_EQ(stsz.sample_size, row.sample_size);
         EXPECT_EQ(stsz.sample_count(), row.count);
         EXPECT_EQ(stsz.tbl, row.entries);
-        EXPECT_EQ(serialised(stsz).size(), 20 + 4 * row.entries.size());
+        EXPECT_EQ(written(stsz).size(), 20 + 4 * row.entries.size());
     }
 }
 
 TEST(Stsz, ConstantFormCountsAppendedSamples) {
     auto stsz = parsed<qt_stsz_info>(body_of(kConstant));
     for (int i = 0; i < 3; ++i) stsz.addSampleSize(1024);
-    EXPECT_EQ(serialised(stsz), (Bytes{
+    EXPECT_EQ(written(stsz), (Bytes{
         0x00, 0x00, 0x00, 0x14,  // size 20
         's', 't', 's', 'z',      // type
         0x00, 0x00, 0x00, 0x00,  // version 0, flags 0

@@ -47,7 +47,7 @@ TEST(Stts, GoldenParsesAndWritesBackByteForByte) {
     EXPECT_EQ(stts.tbl, (Runs{{3, 1001}, {3, 1001}, {1, 0x80000000u}, {0, 7}}));
     EXPECT_EQ(stts.sample_count(), 7u);
     EXPECT_EQ(stts.total_duration(), 6006u + 0x80000000u);
-    EXPECT_EQ(serialised(stts), kStts);
+    EXPECT_EQ(written(stts), kStts);
     expect_written_to_file(stts, kStts);
 }
 
@@ -56,7 +56,7 @@ TEST(Stts, EmptyTableIsStillWritten) {
     stts.clear();
     EXPECT_EQ(stts.sample_count(), 0u);
     EXPECT_EQ(stts.total_duration(), 0u);
-    EXPECT_EQ(serialised(stts), kEmptyStts);
+    EXPECT_EQ(written(stts), kEmptyStts);
 }
 
 TEST(Stts, DamagedBodiesReadAsFarAsTheyHold) {
@@ -154,7 +154,7 @@ TEST(Stts, SampleAfterPadDoesNotJoinThePaddedRun) {
     stts.addSampleDuration(1000);
     EXPECT_EQ(stts.tbl, (Runs{{2, 1000}, {1, 1500}, {1, 1000}}));
     EXPECT_EQ(stts.total_duration(), 4500u);
-    EXPECT_EQ(serialised(stts), (Bytes{
+    EXPECT_EQ(written(stts), (Bytes{
         0x00, 0x00, 0x00, 0x28,  // size 40
         's', 't', 't', 's',      // type
         0x00, 0x00, 0x00, 0x00,  // version 0, flags 0

@@ -1,6 +1,5 @@
-// Shared by the sample-table tests: serialising a table, building input
-// bodies for table-driven cases, and checking the file path of
-// write_new_atom.
+// Shared by the sample-table tests: building input bodies for table-driven
+// cases, and checking the file path of write_new_atom.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,16 +12,11 @@
 #include <vector>
 
 #include "atoms/be.h"
+#include "tests/support/atom_bytes.h"
 
-using Bytes = std::vector<unsigned char>;
-
-template <typename Table>
-Bytes serialised(const Table& table) {
-    Bytes out;
-    BeWriter w(out);
-    table.write_into(w);
-    return out;
-}
+using atom_bytes::Bytes;
+// What a table writes.
+using atom_bytes::written;
 
 // The body of a whole atom, as a container hands it to parse_atom_data.
 inline Bytes body_of(const Bytes& atom) {
