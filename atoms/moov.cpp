@@ -59,3 +59,12 @@ void qt_moov_info::write_into(BeWriter& w) const {
     other_atoms.write_into(w);
     w.end_atom(start);
 }
+
+bool qt_moov_info::declaresTooManySamples() const {
+    for (const qt_track_info& t : tracks) {
+        if (t.stbl().stts.sample_count() > kMaxSamplesPerTrack || t.stbl().stsz.sample_count() > kMaxSamplesPerTrack) {
+            return true;
+        }
+    }
+    return false;
+}

@@ -27,6 +27,12 @@ public:
     uint64_t movieTimescale() const { return mvhd.timescale(); }
     void write_mvhd_duration(uint64_t d) { mvhd.set_duration(d); }
 
+    // More samples in one track than a moov of at most 16 MiB can list one by
+    // one: only a damaged table declares that many, and growing it sample by
+    // sample would take memory out of all proportion to the file.
+    static constexpr uint64_t kMaxSamplesPerTrack = uint64_t{1} << 24;
+    bool declaresTooManySamples() const;
+
 private:
     void apply_trex_defaults(const unsigned char* mvex, size_t len);
 };

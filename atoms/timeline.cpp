@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "atoms/saturating.h"
+
 namespace {
 
 constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
@@ -48,8 +50,6 @@ public:
     std::vector<qt_edit_list_entry_t> take() { return std::move(out_); }
 
 private:
-    static uint64_t saturating_add(uint64_t a, uint64_t b) { return b > kMax - a ? kMax : a + b; }
-
     // Samples presented before composition time 0 cannot be reached by an
     // edit: media times are not negative.
     uint64_t first_presented() const {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "atoms/be.h"
+#include "atoms/saturating.h"
 
 struct quicktime_stack {
     int fd = -1;
@@ -23,8 +24,6 @@ uint64_t file_size(int fd) {
     if (fd < 0 || fstat(fd, &st) != 0 || st.st_size < 0) return 0;
     return static_cast<uint64_t>(st.st_size);
 }
-
-uint64_t saturating_add(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
 
 // Reads exactly n bytes at offset, or fails.
 bool read_exact(int fd, uint64_t offset, unsigned char* buf, size_t n) {

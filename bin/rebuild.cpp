@@ -11,25 +11,11 @@ namespace {
 // A moof beyond this is not a real fragment; it is passed over.
 constexpr uint64_t kMaxMoofPayload = 0x1FFFFFF;
 
-// More samples than a moov of at most 16 MiB can list one by one: only a
-// damaged table declares that many, and growing it per sample would take
-// memory out of all proportion to the file.
-constexpr uint64_t kMaxMoovSamples = 1u << 24;
 
-bool moov_declares_too_many_samples() {
-    for (const qt_track_info& t : mp4_moov_info.tracks) {
-        if (t.stbl().stts.sample_count() > kMaxMoovSamples || t.stbl().stsz.sample_count() > kMaxMoovSamples) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Walks the span from the first moof to the original end of the file and
-// merges every moof in file order. The moofs lie in the region that the
-// relocation leaves untouched, so their offsets hold before and after it.
-MergeReport merge_fragments() {
-    MergeReport total;
+// Every moof from the first one to the original end of the file, in file
+// order. They lie in the region that the relocation leaves untouched, so
+// their offsets hold before and after it.
+std::vector<quicktime_atom> list_moofs() {
     quicktime_stack_empty(mp4_qt);
     quicktime_stack_push(mp4_qt, &mp4_first_moof);
     quicktime_atom* span = quicktime_stack_top(mp4_qt);
@@ -42,16 +28,30 @@ MergeReport merge_fragments() {
     span->reserved32 = 0;
     quicktime_stack_seek(mp4_qt, span, 0);
 
-    std::vector<unsigned char> buffer;
+    std::vector<quicktime_atom> moofs;
     while (!quicktime_stack_eof(mp4_qt)) {
         quicktime_atom atom;
         if (!quicktime_stack_read_atom(mp4_qt, quicktime_stack_top(mp4_qt), &atom)) break;
-        if (atom.type != fourcc("moof") || atom.data_length == 0 || atom.data_length > kMaxMoofPayload) continue;
+        if (atom.type == fourcc("moof")) moofs.push_back(atom);
+    }
+    return moofs;
+}
+
+MergeReport merge_fragments() {
+    std::vector<quicktime_atom> moofs = list_moofs();
+    std::vector<uint64_t> moof_starts;
+    for (const quicktime_atom& m : moofs) moof_starts.push_back(m.start_offset);
+    MergeBounds bounds{static_cast<uint64_t>(mp4_orig_len), static_cast<uint64_t>(mp4_orig_len)};
+    bounds.moof_starts = &moof_starts;
+
+    MergeReport total;
+    std::vector<unsigned char> buffer;
+    for (quicktime_atom& atom : moofs) {
+        if (atom.data_length == 0 || atom.data_length > kMaxMoofPayload) continue;
         buffer.resize(atom.data_length);
         long got = quicktime_stack_read(mp4_qt, &atom, buffer.data(), static_cast<long>(atom.data_length));
         if (got < 0 || static_cast<uint64_t>(got) != atom.data_length) continue;
-        MergeReport r = append_from_moof_atom(mp4_moov_info, buffer.data(), buffer.size(), atom.start_offset,
-                                              static_cast<uint64_t>(mp4_orig_len));
+        MergeReport r = append_from_moof_atom(mp4_moov_info, buffer.data(), buffer.size(), atom.start_offset, bounds);
         for (uint64_t i = 0; i < r.unlocated_trafs; ++i) say("moof: unable to locate track\n");
         total.samples_left_out += r.samples_left_out;
     }
@@ -62,7 +62,7 @@ MergeReport merge_fragments() {
 
 int build_new_movie(std::vector<unsigned char>& out) {
     mp4_moov_info.parse_atom_data(mp4_saved_moov_data.data(), mp4_saved_moov_data.size());
-    if (moov_declares_too_many_samples()) {
+    if (mp4_moov_info.declaresTooManySamples()) {
         say("moov atom is too large\n");
         return 1;
     }

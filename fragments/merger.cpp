@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "atoms/saturating.h"
 #include "fragments/fragment_flags.h"
 #include "fragments/moof_parser.h"
 
@@ -16,8 +17,6 @@ qt_track_info* find_track(qt_moov_info& movie, uint32_t track_id) {
     }
     return nullptr;
 }
-
-uint64_t saturating_add(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
 
 // base + data offset; an offset that leaves the 64-bit range points at no
 // byte of the file, so it is taken as lying past the end.
@@ -75,7 +74,8 @@ void close_gap(qt_track_info& track, const moof_traf_info_t& traf) {
 // Appends one run's samples that lie before file_end; returns the end of the
 // run's data.
 uint64_t merge_run(qt_track_info* track, const SampleResolver& resolver, const trun_t& run, uint64_t start,
-                   uint64_t file_end, MergeReport& report) {
+                   MergeBounds& bounds, MergeReport& report) {
+    const uint64_t file_end = bounds.file_end;
     uint64_t pos = start;
     uint64_t kept = 0;
     const uint64_t first_index = track ? track->sumSampleCounts() : 0;
@@ -104,13 +104,24 @@ uint64_t merge_run(qt_track_info* track, const SampleResolver& resolver, const t
         const uint64_t held = run.samples_held();
         const trun_sample_t first = resolver.resolve(run, trun_sample_t{}, true);
         const trun_sample_t rest = resolver.resolve(run, trun_sample_t{}, false);
-        const uint64_t room = start <= file_end ? file_end - start : 0;
-        const uint64_t fit = std::min<uint64_t>(held, room / std::max<uint32_t>(rest.size, 1));
+        uint64_t limit = file_end;
+        if (bounds.moof_starts != nullptr) {
+            auto next = std::upper_bound(bounds.moof_starts->begin(), bounds.moof_starts->end(), start);
+            if (next != bounds.moof_starts->end()) limit = std::min(limit, *next);
+        }
+        const uint64_t room = start <= limit ? limit - start : 0;
+        const uint64_t cost = std::max<uint32_t>(rest.size, 1);
+        uint64_t fit = std::min({held, room / cost, bounds.implicit_bytes_left / cost});
+        if (rest.size == 0) {
+            fit = std::min(fit, bounds.empty_samples_left);
+            bounds.empty_samples_left -= fit;
+        }
+        bounds.implicit_bytes_left -= fit * cost;
         if (track) {
             for (uint64_t i = 0; i < fit; ++i) append(i == 0 ? first : rest);
             report.samples_left_out += held - fit;
         }
-        pos = held > 0 && rest.size > UINT64_MAX / held ? UINT64_MAX : saturating_add(start, held * rest.size);
+        pos = saturating_add(start, saturating_mul(held, rest.size));
     }
     if (track && kept > 0) track->appendChunk(start, static_cast<uint32_t>(kept), resolver.sample_description_index());
     return pos;
@@ -120,6 +131,13 @@ uint64_t merge_run(qt_track_info* track, const SampleResolver& resolver, const t
 
 MergeReport append_from_moof_atom(qt_moov_info& movie, const unsigned char* data, size_t len, uint64_t moof_offset,
                                   uint64_t file_end) {
+    MergeBounds bounds{file_end, file_end};
+    return append_from_moof_atom(movie, data, len, moof_offset, bounds);
+}
+
+MergeReport append_from_moof_atom(qt_moov_info& movie, const unsigned char* data, size_t len, uint64_t moof_offset,
+                                  MergeBounds& bounds) {
+    bounds.empty_samples_left = len;
     MergeReport report;
     moof_info_t moof;
     parse_moof_atom(moof, data, len);
@@ -139,7 +157,7 @@ MergeReport append_from_moof_atom(qt_moov_info& movie, const unsigned char* data
         uint64_t next = base;
         for (const trun_t& run : traf.truns) {
             const uint64_t start = run.has_data_offset ? offset_by(base, run.data_offset) : next;
-            next = merge_run(track, resolver, run, start, file_end, report);
+            next = merge_run(track, resolver, run, start, bounds, report);
         }
         previous_traf_end = next;
     }

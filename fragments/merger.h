@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "atoms/moov.h"
 
@@ -19,8 +20,27 @@ struct MergeReport {
     uint64_t samples_left_out = 0;  // samples whose bytes lie past file_end
 };
 
-// moof_offset: file offset of the moof's header. file_end: where the file's
-// bytes end; samples beyond it are left out, and a run that declares more
-// samples than the bytes up to it could hold is cut there.
+// Limits that hold over every moof of one file.
+struct MergeBounds {
+    // Where the file's bytes end; samples beyond it are left out.
+    uint64_t file_end = UINT64_MAX;
+    // Bytes that runs without per-sample fields may still claim, each of
+    // their samples at least one: such a run states its sample count alone,
+    // and sample data never overlaps, so all of them together cannot hold
+    // more samples than the file has bytes.
+    uint64_t implicit_bytes_left = UINT64_MAX;
+    // Samples of no bytes claim none of the file, so their count is held to
+    // the size of the moof that declares them (set for each moof).
+    uint64_t empty_samples_left = UINT64_MAX;
+    // File offsets of the file's moof atoms, ascending, when known. Sample
+    // data never lies inside a moof, so a run without per-sample fields ends
+    // at the next moof after its start.
+    const std::vector<uint64_t>* moof_starts = nullptr;
+};
+
+// moof_offset: file offset of the moof's header.
+MergeReport append_from_moof_atom(qt_moov_info& movie, const unsigned char* data, size_t len,
+                                  uint64_t moof_offset, MergeBounds& bounds);
+// One moof on its own: its runs may claim the bytes up to file_end.
 MergeReport append_from_moof_atom(qt_moov_info& movie, const unsigned char* data, size_t len,
                                   uint64_t moof_offset, uint64_t file_end = UINT64_MAX);

@@ -517,11 +517,11 @@ std::vector<Row> rows() {
         return converted(whole(f.bytes), left_out(kMax32 - fit), {5 + fit});
     });
     add("pcm_first_trun_2e32_minus_1_without_sizes", [] {
-        // Its samples run on over the next fragment's bytes, which is still
-        // valid PCM; the next fragment is merged as well.
+        // Its samples would run on over the next moof, which holds no sample
+        // data: the run ends with its own mdat's 5 samples, and the next
+        // fragment is merged as well.
         const PcmFile f = pcm_file({{kMax32, 5, false}, {5, 5, false}});
-        const uint64_t fit = (f.bytes.size() - f.data_at[0]) / kPcmSample;
-        return converted(whole(f.bytes), left_out(kMax32 - fit), {fit + 5});
+        return converted(whole(f.bytes), left_out(kMax32 - 5), {5 + 5});
     });
     add("pcm_trun_2e32_minus_1_with_sizes", [] {
         const PcmFile f = pcm_file({{5, 5, true}, {kMax32, 5, true}});

@@ -454,6 +454,37 @@ TEST(Merger, RunWithoutPerSampleFieldsIsCappedAtTheEndOfTheFile) {
     EXPECT_EQ(t.stbl().stss.tbl, std::vector<uint32_t>{1});
 }
 
+TEST(Merger, RunsWithoutPerSampleFieldsShareTheFilesBytesAcrossMoofs) {
+    qt_moov_info movie = movie_of({trak(1, kSoun, kNoSamples)});
+    // base 1000; defaults: duration 10, size 100; runs that all claim the
+    // same bytes, in two moofs
+    const Bytes sized = tfhd(0x000019, 1, cat({u64(1000), words({10, 100})}));
+    MergeBounds bounds{5000, 5000};
+    const Bytes body = moof({traf({sized, trun(0, 30), trun(0x000001, 30, words({0}))})});
+    MergeReport first = append_from_moof_atom(movie, body.data(), body.size(), 0, bounds);
+    MergeReport second = append_from_moof_atom(movie, body.data(), body.size(), 0, bounds);
+    // 5000 bytes hold 50 samples of 100 in all, whatever the runs declare.
+    EXPECT_EQ(movie.tracks[0].sumSampleCounts(), 50u);
+    EXPECT_EQ(first.samples_left_out + second.samples_left_out, 4 * 30u - 50);
+
+    // A run never reaches into the next moof: 1000..3000 holds 20 samples.
+    qt_moov_info cut = movie_of({trak(1, kSoun, kNoSamples)});
+    const std::vector<uint64_t> moofs = {0, 3000};
+    MergeBounds before_next{5000, 5000};
+    before_next.moof_starts = &moofs;
+    const Bytes endless = moof({traf({sized, trun(0, 0xFFFFFFFF)})});
+    append_from_moof_atom(cut, endless.data(), endless.size(), 0, before_next);
+    EXPECT_EQ(cut.tracks[0].sumSampleCounts(), 20u);
+
+    // Samples of no bytes: no more per moof than the moof has bytes.
+    qt_moov_info empty = movie_of({trak(1, kSoun, kNoSamples)});
+    const Bytes sizeless = tfhd(0x000019, 1, cat({u64(1000), words({10, 0})}));
+    const Bytes runs = moof({traf({sizeless, trun(0, 0xFFFFFFFF), trun(0, 0xFFFFFFFF)})});
+    MergeBounds wide{UINT64_MAX, UINT64_MAX};
+    append_from_moof_atom(empty, runs.data(), runs.size(), 0, wide);
+    EXPECT_EQ(empty.tracks[0].sumSampleCounts(), runs.size());
+}
+
 TEST(Merger, SamplesPastTheEndOfTheFileAreLeftOut) {
     qt_moov_info movie = movie_of({trak(1, kVide, kNoSamples), trak(2, kSoun, kNoSamples)});
     const MergeReport report = merge(
