@@ -10,7 +10,7 @@
 
 #include "atoms/be.h"
 #include "atoms/elst.h"
-#include "atoms/file_output.h"
+#include "atoms/file_io.h"
 #include "atoms/raw_atom.h"
 
 class qt_edts_info {

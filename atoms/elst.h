@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "atoms/be.h"
-#include "atoms/file_output.h"
+#include "atoms/file_io.h"
 
 struct qt_edit_list_entry_t {
     uint64_t segment_duration;  // movie timescale

@@ -24,7 +24,7 @@
 
 #include "atoms/be.h"
 #include "atoms/debug_flags.h"
-#include "atoms/file_output.h"
+#include "atoms/file_io.h"
 #include "atoms/fourcc.h"
 
 struct MvhdLayout {

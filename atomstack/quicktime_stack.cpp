@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "atoms/be.h"
+#include "atoms/file_io.h"
 #include "atoms/saturating.h"
 
 struct quicktime_stack {
@@ -23,18 +24,6 @@ uint64_t file_size(int fd) {
     struct stat st;
     if (fd < 0 || fstat(fd, &st) != 0 || st.st_size < 0) return 0;
     return static_cast<uint64_t>(st.st_size);
-}
-
-// Reads exactly n bytes at offset, or fails.
-bool read_exact(int fd, uint64_t offset, unsigned char* buf, size_t n) {
-    if (offset > static_cast<uint64_t>(INT64_MAX)) return false;
-    size_t got = 0;
-    while (got < n) {
-        ssize_t r = pread(fd, buf + got, n - got, static_cast<off_t>(offset + got));
-        if (r <= 0) return false;
-        got += static_cast<size_t>(r);
-    }
-    return true;
 }
 
 }  // namespace
@@ -79,13 +68,13 @@ int quicktime_stack_read_atom(quicktime_stack* qt, quicktime_atom* parent, quick
     if (at >= limit || limit - at < 8) return 0;
 
     unsigned char head[16];
-    if (!read_exact(qt->fd, at, head, 8)) return 0;
+    if (read_buffer_at(qt->fd, at, head, 8) != 8) return 0;
     uint64_t size = be::read_u32(head);
     const uint32_t type = be::read_u32(head + 4);
     uint64_t header = 8;
     bool is64 = false;
     if (size == 1) {
-        if (limit - at < 16 || !read_exact(qt->fd, at + 8, head + 8, 8)) return 0;
+        if (limit - at < 16 || read_buffer_at(qt->fd, at + 8, head + 8, 8) != 8) return 0;
         size = be::read_u64(head + 8);
         header = 16;
         is64 = true;
@@ -112,16 +101,9 @@ int quicktime_stack_read_atom(quicktime_stack* qt, quicktime_atom* parent, quick
 
 long quicktime_stack_read(quicktime_stack* qt, quicktime_atom* atom, void* buf, long count) {
     if (count <= 0 || atom->position >= atom->end_offset) return 0;
-    uint64_t want = std::min<uint64_t>(static_cast<uint64_t>(count), atom->end_offset - atom->position);
-    if (atom->position > static_cast<uint64_t>(INT64_MAX)) return 0;
-    auto* out = static_cast<unsigned char*>(buf);
-    uint64_t got = 0;
-    while (got < want) {
-        ssize_t r = pread(qt->fd, out + got, static_cast<size_t>(want - got),
-                          static_cast<off_t>(atom->position + got));
-        if (r <= 0) break;
-        got += static_cast<uint64_t>(r);
-    }
+    const uint64_t want = std::min<uint64_t>(static_cast<uint64_t>(count), atom->end_offset - atom->position);
+    const size_t got =
+        read_buffer_at(qt->fd, atom->position, static_cast<unsigned char*>(buf), static_cast<size_t>(want));
     atom->position += got;
     return static_cast<long>(got);
 }

@@ -60,7 +60,6 @@ int start_up() {
 int bind_atom_stack() {
     if (mp4_qt != nullptr) mp4_qt = quicktime_stack_destroy(mp4_qt);
     mp4_orig_len = lseek(mp4_fd, 0, SEEK_END);
-    mp4_add_at = mp4_orig_len;
     mp4_qt = quicktime_stack_create(0);
     if (mp4_qt == nullptr) {
         say("Cannot allocate QT stack\n");

@@ -18,11 +18,8 @@ extern bool is_mp4_ftype;
 extern bool dbg_force_mdat64;
 extern bool debug_move_moov;
 extern off_t mp4_orig_len;
-extern off_t mp4_add_at;
 extern quicktime_atom mp4_ftyp, mp4_moov, mp4_mdat, mp4_first_moof, mp4_mvex;
-extern quicktime_atom mp4_saved_moov, mp4_saved_mdat, mp4_moov2tolv;
 extern std::vector<unsigned char> mp4_saved_moov_data;
-extern off_t mp4_moov_saved_at_offset;
 extern qt_moov_info mp4_moov_info;
 
 // A record counts as found when its data offset is non-zero.

@@ -2,8 +2,7 @@
 
 #include <unistd.h>
 
-#include "atoms/file_output.h"
-#include "atoms/fourcc.h"
+#include "atoms/file_io.h"
 #include "bin/driver_state.h"
 #include "bin/file_sync.h"
 #include "bin/journal.h"
@@ -48,20 +47,6 @@ int check_limits_and_read_moov() {
     return -1;
 }
 
-void note_relocated_records(const RelocationPlan& plan) {
-    mp4_saved_moov = mp4_moov;
-    mp4_moov2tolv = mp4_moov;
-    mp4_moov2tolv.data_length = mp4_moov.data_length - plan.header_size;
-    mp4_moov2tolv.end_offset = plan.mdat_at;
-    mp4_saved_mdat = mp4_mdat;
-    mp4_mdat.start_offset = plan.mdat_at;
-    mp4_mdat.absolute_data_offset = plan.mdat_at + plan.header_size;
-    mp4_mdat.end_offset = static_cast<uint64_t>(mp4_orig_len);
-    mp4_mdat.data_length = mp4_mdat.end_offset - mp4_mdat.absolute_data_offset;
-    mp4_mdat.is_64bit = plan.header_size == 16 ? 1 : 0;
-    mp4_moov_saved_at_offset = static_cast<off_t>(plan.saved_moov_at);
-}
-
 bool write_planned(const PlannedWrite& w) {
     if (write_buffer_at(mp4_fd, w.at, w.bytes)) return true;
     say("%s", w.failure_message);
@@ -79,7 +64,7 @@ bool sync_or_say() {
 // when this fails too, the journal is still there for the next run.
 void roll_back(const std::vector<unsigned char>& original_moov, bool in_place_started) {
     if (in_place_started) {
-        if (!write_buffer_at(mp4_fd, static_cast<off_t>(mp4_saved_moov.start_offset), original_moov) ||
+        if (!write_buffer_at(mp4_fd, static_cast<off_t>(mp4_moov.start_offset), original_moov) ||
             !sync_file(mp4_fd)) {
             return;
         }
@@ -95,16 +80,12 @@ int write_conversion(const RelocationPlan& plan, const std::vector<unsigned char
     const uint64_t moov_at = plan.append_end;
     const uint64_t end = moov_at + new_moov.size();
 
-    std::vector<unsigned char> original_moov;
-    BeWriter w(original_moov);
-    w.u32(static_cast<uint32_t>(mp4_saved_moov_data.size() + 8));
-    w.u32(fourcc("moov"));
-    w.bytes(mp4_saved_moov_data);
+    const std::vector<unsigned char> original_moov = moov_atom_bytes(mp4_saved_moov_data);
     Journal j;
     j.op = JournalOp::convert;
     j.self_offset = end;
     j.orig_size = static_cast<uint64_t>(mp4_orig_len);
-    j.moov_offset = mp4_saved_moov.start_offset;
+    j.moov_offset = mp4_moov.start_offset;
     j.moov_length = original_moov.size();
     j.copy_offset = plan.saved_moov_at;
     j.moov_hash = content_hash(original_moov.data(), original_moov.size());
@@ -133,7 +114,6 @@ int write_conversion(const RelocationPlan& plan, const std::vector<unsigned char
     // The conversion is complete. Should the removal of the journal not
     // survive a crash, the next run rolls back to the original: consistent.
     sync_file(mp4_fd);
-    mp4_add_at = static_cast<off_t>(end);
     return -1;
 }
 
@@ -154,7 +134,6 @@ int run_forward_conversion() {
     RelocationInput in{mp4_moov.start_offset, mp4_mdat.start_offset, static_cast<uint64_t>(mp4_orig_len),
                        dbg_force_mdat64, debug_move_moov, &mp4_saved_moov_data};
     RelocationPlan plan = plan_relocation(in);
-    note_relocated_records(plan);
     rc = write_conversion(plan, new_moov);
     if (rc >= 0) return rc;
 

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "atoms/file_output.h"
+#include "atoms/file_io.h"
 #include "bin/file_sync.h"
 #include "bin/journal.h"
 
@@ -13,16 +13,6 @@ namespace {
 
 // Never more than a conversion saves: 16 MiB of payload and its header.
 constexpr uint64_t kMaxMoovLength = 16777216 + 8;
-
-bool read_exact(int fd, uint64_t at, std::vector<unsigned char>& buf) {
-    size_t got = 0;
-    while (got < buf.size()) {
-        ssize_t n = pread(fd, buf.data() + got, buf.size() - got, static_cast<off_t>(at + got));
-        if (n <= 0) return false;
-        got += static_cast<size_t>(n);
-    }
-    return true;
-}
 
 bool truncate_to(int fd, uint64_t size) {
     return ftruncate(fd, static_cast<off_t>(size)) == 0 && sync_file(fd);
@@ -35,10 +25,10 @@ bool restore_moov_region(int fd, const Journal& j) {
         return false;
     }
     std::vector<unsigned char> bytes(j.moov_length);
-    if (read_exact(fd, j.moov_offset, bytes) && content_hash(bytes.data(), bytes.size()) == j.moov_hash) {
+    if (read_exact_at(fd, j.moov_offset, bytes) && content_hash(bytes.data(), bytes.size()) == j.moov_hash) {
         return true;
     }
-    if (!read_exact(fd, j.copy_offset, bytes) || content_hash(bytes.data(), bytes.size()) != j.moov_hash) {
+    if (!read_exact_at(fd, j.copy_offset, bytes) || content_hash(bytes.data(), bytes.size()) != j.moov_hash) {
         return false;
     }
     return write_buffer_at(fd, static_cast<off_t>(j.moov_offset), bytes) && sync_file(fd);
@@ -51,7 +41,7 @@ Recovery recover_interrupted_run(int fd) {
     if (fstat(fd, &st) != 0 || st.st_size < 0) return Recovery::nothing;
     const uint64_t size = static_cast<uint64_t>(st.st_size);
     std::vector<unsigned char> tail(size < kJournalSize ? size : kJournalSize);
-    if (!read_exact(fd, size - tail.size(), tail)) return Recovery::nothing;
+    if (!read_exact_at(fd, size - tail.size(), tail)) return Recovery::nothing;
 
     Journal j;
     switch (find_journal(tail, size, j)) {

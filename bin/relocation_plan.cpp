@@ -11,6 +11,19 @@ const std::string& vers_string() {
     return text;
 }
 
+void write_moov_atom(BeWriter& w, const std::vector<unsigned char>& payload) {
+    w.u32(static_cast<uint32_t>(payload.size() + 8));
+    w.u32(fourcc("moov"));
+    w.bytes(payload);
+}
+
+std::vector<unsigned char> moov_atom_bytes(const std::vector<unsigned char>& payload) {
+    std::vector<unsigned char> b;
+    BeWriter w(b);
+    write_moov_atom(w, payload);
+    return b;
+}
+
 uint64_t mdat_header_size(uint64_t file_size, bool force_mdat64) {
     return (file_size >= kMdat64From || force_mdat64) ? 16 : 8;
 }
@@ -35,9 +48,7 @@ RelocationPlan plan_relocation(const RelocationInput& in) {
     assert(N >= H + undo_record_room());
 
     RelocationPlan plan;
-    plan.header_size = H;
-    plan.mdat_at = M + 8 + N - H;
-    const uint64_t P = plan.mdat_at;
+    const uint64_t P = M + 8 + N - H;
 
     // The new mdat header, over the last H bytes of the old moov.
     {
@@ -64,9 +75,7 @@ RelocationPlan plan_relocation(const RelocationInput& in) {
             w.u32(fourcc("ORIG"));
         }
         plan.saved_moov_at = S + b.size();
-        w.u32(static_cast<uint32_t>(N + 8));
-        w.u32(fourcc("moov"));
-        w.bytes(payload);
+        write_moov_atom(w, payload);
         plan.append_end = S + b.size();
         plan.appended = write_at(S, std::move(b), "Failed to append saved moov\n");
     }

@@ -19,7 +19,14 @@
 #include <string>
 #include <vector>
 
+#include "atoms/be.h"
+
 const std::string& vers_string();
+
+// A whole moov atom around its payload: what the conversion saves and the
+// undo puts back.
+void write_moov_atom(BeWriter& w, const std::vector<unsigned char>& payload);
+std::vector<unsigned char> moov_atom_bytes(const std::vector<unsigned char>& payload);
 
 struct PlannedWrite {
     off_t at;
@@ -37,8 +44,6 @@ struct RelocationInput {
 };
 
 struct RelocationPlan {
-    uint64_t header_size;        // H
-    uint64_t mdat_at;            // P
     uint64_t saved_moov_at;      // where the copy's moov header lands
     uint64_t append_end;         // S + N + 24 (S + N + 8 in the debug mode)
     PlannedWrite appended;       // the copy of the old moov, at S

@@ -6,12 +6,13 @@
 #include <cassert>
 
 #include "atoms/be.h"
-#include "atoms/file_output.h"
+#include "atoms/file_io.h"
 #include "atoms/fourcc.h"
 #include "bin/driver_state.h"
 #include "bin/file_sync.h"
 #include "bin/journal.h"
 #include "bin/messages.h"
+#include "bin/relocation_plan.h"
 
 namespace {
 
@@ -162,11 +163,7 @@ int run_undo() {
     }
 
     assert(mp4_saved_moov_data.size() == orig_moov.data_length);
-    std::vector<unsigned char> restored;
-    BeWriter w(restored);
-    w.u32(static_cast<uint32_t>(orig_moov.data_length + 8));
-    w.u32(fourcc("moov"));
-    w.bytes(mp4_saved_moov_data);
+    const std::vector<unsigned char> restored = moov_atom_bytes(mp4_saved_moov_data);
 
     // The journal goes first and is made durable, so that a run killed while
     // the moov is being written back can finish the restoration.

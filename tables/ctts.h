@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "atoms/be.h"
-#include "atoms/file_output.h"
+#include "atoms/file_io.h"
 
 struct qt_composition_offset_t {
     uint32_t count;

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "atoms/be.h"
-#include "atoms/file_output.h"
+#include "atoms/file_io.h"
 
 class qt_stss_info {
 public:
