@@ -1,15 +1,33 @@
 #include "bin/scan.h"
 
+#include <algorithm>
 #include <cassert>
+#include <cstdint>
+#include <iterator>
 
 #include "atoms/be.h"
 #include "atoms/fourcc.h"
 #include "bin/driver_state.h"
 #include "bin/messages.h"
 
+namespace {
+
+// The ISO base media family as packagers and recorders label it (DASH, CMAF,
+// Smooth Streaming, iTunes, Flash, 3GPP), and QuickTime: a fragmented file of
+// any of them converts the same way.
+constexpr uint32_t kMp4Brands[] = {
+    fourcc("isom"), fourcc("iso2"), fourcc("iso3"), fourcc("iso4"), fourcc("iso5"), fourcc("iso6"),
+    fourcc("iso7"), fourcc("iso8"), fourcc("iso9"), fourcc("mp41"), fourcc("mp42"), fourcc("mp71"),
+    fourcc("avc1"), fourcc("dash"), fourcc("dsms"), fourcc("msdh"), fourcc("msix"), fourcc("cmfc"),
+    fourcc("cmf2"), fourcc("isml"), fourcc("piff"), fourcc("M4V "), fourcc("M4A "), fourcc("M4B "),
+    fourcc("M4P "), fourcc("f4v "), fourcc("3gp4"), fourcc("3gp5"), fourcc("3gp6"), fourcc("3gp7"),
+    fourcc("3gp8"), fourcc("3gp9"), fourcc("3g2a"), fourcc("qt  "),
+};
+
+}  // namespace
+
 bool is_ftyp_mp4_brand(unsigned int brand) {
-    return brand == fourcc("isom") || brand == fourcc("mp41") || brand == fourcc("iso2") ||
-           brand == fourcc("iso6");
+    return std::find(std::begin(kMp4Brands), std::end(kMp4Brands), brand) != std::end(kMp4Brands);
 }
 
 void check_ftyp(unsigned char* data, int len) {

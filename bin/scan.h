@@ -3,7 +3,7 @@
 // refuses every file that is not a fragmented MP4 file. Writes nothing.
 #pragma once
 
-// True for the brands taken as MP4 here: isom, mp41, iso2, iso6.
+// True for the brands of the ISO base media family and QuickTime's qt.
 bool is_ftyp_mp4_brand(unsigned int brand);
 // Sets is_mp4_ftype from an ftyp payload: the major brand, then every whole
 // compatible brand after the minor version.

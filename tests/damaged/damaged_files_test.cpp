@@ -659,7 +659,7 @@ std::vector<Row> rows() {
         Bytes b = A().bytes;
         const Node& ftyp = A().at("ftyp");
         for (uint64_t at = ftyp.body(); at + 4 <= ftyp.end(); at += 4) {
-            if (at != ftyp.body() + 4) dmg::put_type(b, at, "qt  ");
+            if (at != ftyp.body() + 4) dmg::put_type(b, at, "heic");
         }
         return refused(whole(std::move(b)), "Not an MP4 file\n");
     });

@@ -48,11 +48,8 @@ std::vector<ScanCase> scan_cases() {
     cases.push_back({"NoMdat",
                      {e2e::isom_ftyp(), frag_moov(), mp4b::moof(1, 1, 0, 1, 40)},
                      "Not a quicktime file in general\nmoov @ 36\nmdat @ 0\n"});
-    cases.push_back({"NoFtyp",
-                     {frag_moov(), e2e::mdat(40), mp4b::moof(1, 1, 0, 1, 40)},
-                     "Warning: Quicktime file without ftyp atom\nNot an MP4 file\n"});
     cases.push_back({"FirstFtypCounts",
-                     {mp4b::ftyp("mp42", 0, {"mp42"}), e2e::isom_ftyp(), frag_moov(), e2e::mdat(40),
+                     {mp4b::ftyp("heic", 0, {"heic"}), e2e::isom_ftyp(), frag_moov(), e2e::mdat(40),
                       mp4b::moof(1, 1, 0, 1, 40)},
                      kNotMp4});
     // moov payload [36, 236), mdat [236, 284), moof from 284.
@@ -126,11 +123,12 @@ TEST_P(Scan, RefusedUnchanged) {
 INSTANTIATE_TEST_SUITE_P(TopLevel, Scan, ::testing::ValuesIn(scan_cases()),
                          [](const auto& param_info) { return param_info.param.name; });
 
-// Brand test. A file that passes it goes on to be refused as not fragmented
-// (it has no moof), which shows where the verdict was reached.
+// Brand test, one row per ftyp (or none). A file that passes it goes on to
+// be refused as not fragmented (it has no moof), which shows where the
+// verdict was reached.
 struct BrandCase {
     std::string name;
-    Atom ftyp;
+    std::vector<Atom> ftyp;  // empty: the file has none
     bool passes;
 };
 
@@ -138,27 +136,37 @@ Atom ftyp_payload(Bytes payload) { return mp4b::raw("ftyp", std::move(payload));
 
 Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
+std::string name_of(std::string brand) {
+    for (char& c : brand)
+        if (c == ' ') c = '_';
+    return brand;
+}
+
 std::vector<BrandCase> brand_cases() {
     std::vector<BrandCase> cases;
-    for (const char* brand : {"isom", "mp41", "iso2", "iso6"})
-        cases.push_back({std::string("Major_") + brand, mp4b::ftyp(brand, 0, {}), true});
-    for (const char* brand : {"mp42", "iso4", "iso5", "avc1", "3gp4"})
-        cases.push_back({std::string("Major_") + brand, mp4b::ftyp(brand, 0, {}), false});
-    cases.push_back({"QuickTimeMajorWithIsomCompatible", mp4b::ftyp("qt  ", 0x200, {"qt  ", "isom"}), true});
-    cases.push_back({"QuickTimeOnly", mp4b::ftyp("qt  ", 0x200, {"qt  "}), false});
-    cases.push_back({"Mp42Only", mp4b::ftyp("mp42", 0, {"mp42"}), false});
-    cases.push_back({"Iso6AmongCompatible", mp4b::ftyp("mp42", 0, {"mp42", "avc1", "iso6"}), true});
-    cases.push_back({"MinorVersionIsNotABrand", mp4b::ftyp("mp42", mp4b::fourcc_of("isom"), {}), false});
-    cases.push_back({"EmptyPayload", ftyp_payload({}), false});
-    cases.push_back({"PayloadOfSevenBytes", ftyp_payload(text(std::string("isom\0\0\0", 7))), false});
-    cases.push_back({"PayloadOfEightBytes", ftyp_payload(text(std::string("isom\0\0\0\0", 8))), true});
+    // The ISO base media family, DASH, CMAF, Smooth Streaming, iTunes, Flash,
+    // 3GPP, and QuickTime.
+    for (const char* brand : {"isom", "iso2", "iso3", "iso4", "iso5", "iso6", "iso7", "iso8", "iso9", "mp41", "mp42",
+                              "mp71", "avc1", "dash", "dsms", "msdh", "msix", "cmfc", "cmf2", "isml", "piff", "M4V ",
+                              "M4A ", "M4B ", "M4P ", "f4v ", "3gp4", "3gp5", "3gp6", "3gp7", "3gp8", "3gp9", "3g2a",
+                              "qt  "})
+        cases.push_back({"Major_" + name_of(brand), {mp4b::ftyp(brand, 0, {})}, true});
+    // Image formats of the same box structure.
+    for (const char* brand : {"heic", "mif1", "jp2 "})
+        cases.push_back({"Only_" + name_of(brand), {mp4b::ftyp(brand, 0, {brand})}, false});
+    cases.push_back({"NoFtyp", {}, false});
+    cases.push_back({"FamilyAmongCompatible", {mp4b::ftyp("heic", 0, {"mif1", "cmfc"})}, true});
+    cases.push_back({"MinorVersionIsNotABrand", {mp4b::ftyp("heic", mp4b::fourcc_of("isom"), {})}, false});
+    cases.push_back({"EmptyPayload", {ftyp_payload({})}, false});
+    cases.push_back({"PayloadOfSevenBytes", {ftyp_payload(text(std::string("isom\0\0\0", 7)))}, false});
+    cases.push_back({"PayloadOfEightBytes", {ftyp_payload(text(std::string("isom\0\0\0\0", 8)))}, true});
     {
         // Only the first 512 payload bytes are read: 126 compatible brands.
-        std::vector<std::string> brands(125, "mp42");
+        std::vector<std::string> brands(125, "heic");
         brands.push_back("isom");
-        cases.push_back({"IsomAs126thCompatible", mp4b::ftyp("mp42", 0, brands), true});
-        brands.insert(brands.begin(), "mp42");
-        cases.push_back({"IsomAs127thCompatible", mp4b::ftyp("mp42", 0, brands), false});
+        cases.push_back({"IsomAs126thCompatible", {mp4b::ftyp("heic", 0, brands)}, true});
+        brands.insert(brands.begin(), "heic");
+        cases.push_back({"IsomAs127thCompatible", {mp4b::ftyp("heic", 0, brands)}, false});
     }
     return cases;
 }
@@ -170,11 +178,15 @@ class Brand : public ::testing::TestWithParam<BrandCase> {};
 TEST_P(Brand, Verdict) {
     tool::TempDir dir;
     const std::string path = dir.file("in.mp4");
-    const Atom& ftyp = GetParam().ftyp;
-    mp4b::write_file(path, {ftyp, frag_moov(), e2e::mdat(40)});
+    std::vector<Atom> atoms = GetParam().ftyp;
+    const uint64_t ftyp_size = atoms.empty() ? 0 : atoms.front().real_size();
+    atoms.push_back(frag_moov());
+    atoms.push_back(e2e::mdat(40));
+    mp4b::write_file(path, atoms);
+    const std::string refusal =
+        GetParam().ftyp.empty() ? "Warning: Quicktime file without ftyp atom\n" + std::string(kNotMp4) : kNotMp4;
     // The mvex is the moov's first child.
-    const uint64_t mvex_at = ftyp.real_size() + 16;
-    e2e::expect_refused(path, {}, GetParam().passes ? not_fragmented(0, mvex_at) : kNotMp4);
+    e2e::expect_refused(path, {}, GetParam().passes ? not_fragmented(0, ftyp_size + 16) : refusal);
 }
 
 INSTANTIATE_TEST_SUITE_P(Ftyp, Brand, ::testing::ValuesIn(brand_cases()),
