@@ -1,10 +1,16 @@
-// The duration rewrite after the fragments are merged: each track's edit
-// list placed on the converted timeline (see atoms/timeline.h), each track's
-// media duration from its samples, the track duration as the sum of its edits
-// or, without edits, the media duration through seconds into the movie
-// timescale, and the movie duration from the longest track.
+// The duration rewrite after the fragments are merged: each track's edit list
+// placed on the converted timeline (see atoms/timeline.h); the whole movie
+// moved earlier so that the earliest presentation of any track is at 0, the
+// tracks keeping their places relative to one another; a movie timescale in
+// which every edit and duration is exact to 1 ms; each track's media
+// duration from its samples, the track duration as the sum of its edits or,
+// without edits, its media duration rounded up into the movie timescale, and
+// the movie duration from the longest track. Exact integer arithmetic
+// throughout.
 #pragma once
 
 #include "atoms/moov.h"
 
-void rewrite_durations(qt_moov_info& movie);
+// Returns false, leaving the movie's times as they were, when a track's
+// timeline or one of these values does not fit 64 bits.
+bool rewrite_durations(qt_moov_info& movie);

@@ -38,6 +38,15 @@ uint32_t HeaderRecord<Layout>::key_field() const {
 }
 
 template <typename Layout>
+void HeaderRecord<Layout>::set_key_field(uint32_t value) {
+    switch (version()) {
+        case 0: be::put_u32(body_ + kKeyFieldV0, value); break;
+        case 1: be::put_u32(body_ + kKeyFieldV1, value); break;
+        default: break;
+    }
+}
+
+template <typename Layout>
 void HeaderRecord<Layout>::set_duration(uint64_t d) {
     if (version() == 0 && (d > kMaxV0Duration || Layout::force_v1())) promote_to_v1();
     switch (version()) {

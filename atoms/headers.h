@@ -83,6 +83,11 @@ public:
     uint32_t timescale() const {
         return key_field();
     }
+    // Sets the timescale of mvhd or mdhd; an absent record stays absent.
+    template <typename L = Layout, typename = std::enable_if_t<L::has_timescale>>
+    void set_timescale(uint32_t timescale) {
+        set_key_field(timescale);
+    }
     // The track_ID of tkhd; 0 when absent.
     template <typename L = Layout, typename = std::enable_if_t<!L::has_timescale>>
     uint32_t track_id() const {
@@ -96,6 +101,7 @@ public:
 private:
     size_t body_size() const { return version() == 1 ? kV1Size : kV0Size; }
     uint32_t key_field() const;
+    void set_key_field(uint32_t value);
     void promote_to_v1();
 
     unsigned char body_[kV1Size] = {kAbsent};

@@ -1,21 +1,10 @@
 #include "atoms/timeline.h"
 
-#include <limits>
-
-#include "atoms/saturating.h"
+#include <utility>
 
 namespace {
 
-constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
-
-// x * to / from, plus bias / from before truncation; saturating. With both
-// timescales below 2^32 the remainder term cannot overflow.
-uint64_t rescale(uint64_t x, uint32_t from, uint32_t to, uint64_t bias) {
-    const uint64_t q = x / from;
-    const uint64_t frac = ((x % from) * to + bias) / from;
-    if (q > (kMax - frac) / to) return kMax;
-    return q * to + frac;
-}
+using Round = ExactTime::Round;
 
 // One pass over a track's edits, in order, building the rebased list.
 class Rebase {
@@ -24,30 +13,33 @@ public:
 
     void add(const qt_edit_list_entry_t& e) {
         if (e.empty()) {
-            out_.push_back(e);
+            out_.push_back({movie(e.segment_duration), e.media_time, e.media_rate_integer, e.media_rate_fraction, false});
             return;
         }
         const uint64_t m = static_cast<uint64_t>(e.media_time);
         const bool dwell = e.media_rate_integer == 0 && e.media_rate_fraction == 0;
-        // Where the first presented sample stands on the original timeline.
+        const bool to_end = e.segment_duration == 0 && !dwell;
+        // Where the first presented sample stands on the original timeline;
+        // within the signed range, as the caller makes sure.
         const uint64_t first = first_presented();
-        const uint64_t first_original = saturating_add(t_.decode_start, first);
+        const uint64_t first_original = t_.decode_start + first;
         if (m >= first_original) {
-            add_media(e, m - t_.decode_start, e.segment_duration, dwell);
+            add_media(e, m - t_.decode_start, movie(e.segment_duration), to_end);
             return;
         }
         // Nothing is presented between the edit's media time and the first
         // sample.
-        const uint64_t gap = to_movie_nearest(first_original - m);
-        if (dwell || (e.segment_duration != 0 && e.segment_duration <= gap)) {
-            add_empty(e.segment_duration);
+        const ExactTime gap(static_cast<int64_t>(first_original - m), t_.media_timescale);
+        const ExactTime duration = movie(e.segment_duration);
+        if (dwell || (!to_end && !(gap < duration))) {
+            add_empty(duration);
             return;
         }
         add_empty(gap);
-        add_media(e, first, e.segment_duration == 0 ? 0 : e.segment_duration - gap, dwell);
+        add_media(e, first, duration - gap, to_end);
     }
 
-    std::vector<qt_edit_list_entry_t> take() { return std::move(out_); }
+    TimelineEdits take() { return std::move(out_); }
 
 private:
     // Samples presented before composition time 0 cannot be reached by an
@@ -56,45 +48,47 @@ private:
         return t_.presentation_start > 0 ? static_cast<uint64_t>(t_.presentation_start) : 0;
     }
 
-    uint64_t to_movie_nearest(uint64_t media_ticks) const {
-        return rescale(media_ticks, t_.media_timescale, t_.movie_timescale, t_.media_timescale / 2);
-    }
-    // Rounded up, so that an edit running to the end shows all of the last
-    // sample.
-    uint64_t to_movie_ceil(uint64_t media_ticks) const {
-        return rescale(media_ticks, t_.media_timescale, t_.movie_timescale, t_.media_timescale - 1);
-    }
+    ExactTime movie(uint64_t ticks) const { return ExactTime::unsigned_ticks(ticks, t_.movie_timescale); }
 
-    void add_empty(uint64_t duration) {
-        if (duration == 0) return;
+    void add_empty(const ExactTime& duration) {
+        if (duration.sign() == 0) return;
         if (!out_.empty() && out_.back().empty()) {
-            uint64_t& d = out_.back().segment_duration;
-            d = saturating_add(d, duration);
+            out_.back().duration += duration;
         } else {
-            out_.push_back({duration, qt_elst_info::kEmptyEdit, 1, 0});
+            out_.push_back({duration, qt_elst_info::kEmptyEdit, 1, 0, false});
         }
     }
 
-    void add_media(const qt_edit_list_entry_t& e, uint64_t media_time, uint64_t duration, bool dwell) {
-        if (duration == 0 && !dwell) {
-            duration = t_.presentation_end > media_time ? to_movie_ceil(t_.presentation_end - media_time) : 0;
+    void add_media(const qt_edit_list_entry_t& e, uint64_t media_time, ExactTime duration, bool to_end) {
+        if (to_end) {
+            const uint64_t end = t_.presentation_end;
+            duration = ExactTime(end > media_time ? static_cast<int64_t>(end - media_time) : 0, t_.media_timescale);
         }
         // Not above the original media time or the earliest composition time,
         // both of which were signed 64-bit values.
         const int64_t time = static_cast<int64_t>(media_time);
-        out_.push_back({duration, time, e.media_rate_integer, e.media_rate_fraction});
+        out_.push_back({duration, time, e.media_rate_integer, e.media_rate_fraction, to_end});
     }
 
     const TrackTimeline& t_;
-    std::vector<qt_edit_list_entry_t> out_;
+    TimelineEdits out_;
 };
+
+// Walks the edits with the exact position of the end of each: visit(edit,
+// end) returns false to stop. Returns whether the walk ran to the end.
+template <typename Visit>
+bool for_each_end(const TimelineEdits& edits, Visit&& visit) {
+    ExactTime end;
+    for (const TimelineEdit& e : edits) {
+        end += e.duration;
+        if (!visit(e, end)) return false;
+    }
+    return true;
+}
 
 }  // namespace
 
-std::vector<qt_edit_list_entry_t> rebase_edit_list(const std::vector<qt_edit_list_entry_t>& edits,
-                                                   const TrackTimeline& track) {
-    if (track.media_timescale == 0 || track.movie_timescale == 0) return edits;
-    if (edits.empty() && track.decode_start == 0) return {};
+TimelineEdits rebase_edit_list(const std::vector<qt_edit_list_entry_t>& edits, const TrackTimeline& track) {
     Rebase rebase(track);
     if (edits.empty()) {
         // No edit list shows the whole media from movie time 0 on.
@@ -103,4 +97,61 @@ std::vector<qt_edit_list_entry_t> rebase_edit_list(const std::vector<qt_edit_lis
         for (const qt_edit_list_entry_t& e : edits) rebase.add(e);
     }
     return rebase.take();
+}
+
+TimelineEdits unmoved_edit_list(const std::vector<qt_edit_list_entry_t>& edits, uint32_t movie_timescale) {
+    TimelineEdits out;
+    for (const qt_edit_list_entry_t& e : edits) {
+        out.push_back({ExactTime::unsigned_ticks(e.segment_duration, movie_timescale), e.media_time,
+                       e.media_rate_integer, e.media_rate_fraction, false});
+    }
+    return out;
+}
+
+ExactTime leading_empty_time(const TimelineEdits& edits) {
+    ExactTime lead;
+    for (size_t i = 0; i < edits.size() && edits[i].empty(); ++i) lead += edits[i].duration;
+    return lead;
+}
+
+void start_earlier(TimelineEdits& edits, const ExactTime& shift) {
+    const ExactTime left = leading_empty_time(edits) - shift;
+    size_t leading = 0;
+    while (leading < edits.size() && edits[leading].empty()) ++leading;
+    edits.erase(edits.begin(), edits.begin() + static_cast<std::ptrdiff_t>(leading));
+    if (left.sign() > 0 || left.overflowed()) {
+        edits.insert(edits.begin(), TimelineEdit{left, qt_elst_info::kEmptyEdit, 1, 0, false});
+    }
+}
+
+bool shows_all_media_from_0(const TimelineEdits& edits) {
+    if (edits.size() != 1) return false;
+    const TimelineEdit& e = edits.front();
+    return e.media_time == 0 && e.to_media_end && e.media_rate_integer == 1 && e.media_rate_fraction == 0;
+}
+
+std::optional<std::vector<qt_edit_list_entry_t>> in_movie_ticks(const TimelineEdits& edits, uint32_t timescale) {
+    std::vector<qt_edit_list_entry_t> out;
+    uint64_t at = 0;  // where the edits written so far end, in ticks
+    const bool fits = for_each_end(edits, [&](const TimelineEdit& e, const ExactTime& end) {
+        std::optional<uint64_t> duration;
+        if (e.to_media_end) {
+            duration = e.duration.in(timescale, Round::up);
+        } else if (std::optional<uint64_t> boundary = end.in(timescale, Round::nearest)) {
+            duration = *boundary > at ? *boundary - at : 0;
+        }
+        if (!duration || *duration > UINT64_MAX - at) return false;
+        at += *duration;
+        out.push_back({*duration, e.media_time, e.media_rate_integer, e.media_rate_fraction});
+        return true;
+    });
+    if (!fits) return std::nullopt;
+    return out;
+}
+
+bool within_a_millisecond(const TimelineEdits& edits, uint32_t timescale) {
+    return for_each_end(edits, [&](const TimelineEdit& e, const ExactTime& end) {
+        return e.to_media_end ? e.duration.within_a_millisecond(timescale, Round::up)
+                              : end.within_a_millisecond(timescale, Round::nearest);
+    });
 }

@@ -1,6 +1,7 @@
 #include "atoms/track.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "atoms/fourcc.h"
 
@@ -34,13 +35,19 @@ void qt_track_info::write_into(BeWriter& w) const {
 
 namespace {
 
+// Decode times stay at or below this, so that a 32-bit composition offset
+// added to any of them, or to the end of a sample, stays within the signed
+// 64-bit range of an edit list's media times.
+constexpr uint64_t kMaxDecodeTime = static_cast<uint64_t>(INT64_MAX - INT32_MAX);
+
 // Walks stts and ctts together in stretches of samples with equal duration
-// and equal composition offset: visit(first decode time, sample count,
-// duration, offset).
+// and equal composition offset, from decode time `decode` on:
+// visit(first decode time, length in ticks, offset). Returns false, having
+// stopped, when a decode time would pass kMaxDecodeTime.
 template <typename Visit>
-void for_each_stretch(const qt_stbl_info& t, Visit&& visit) {
+bool for_each_stretch(const qt_stbl_info& t, uint64_t decode, Visit&& visit) {
+    if (decode > kMaxDecodeTime) return false;
     const auto& ctts = t.ctts.tbl;
-    uint64_t decode = 0;
     size_t ci = 0;
     uint64_t ctts_left = ctts.empty() ? 0 : ctts[0].count;
     for (const auto& run : t.stts.tbl) {
@@ -51,35 +58,36 @@ void for_each_stretch(const qt_stbl_info& t, Visit&& visit) {
             }
             const bool have_offset = ci < ctts.size();
             const uint64_t n = have_offset ? std::min(left, ctts_left) : left;
-            visit(decode, n, run.duration, have_offset ? ctts[ci].offset : 0);
-            decode += n * run.duration;
+            const uint64_t length = n * run.duration;  // both below 2^32
+            if (length > kMaxDecodeTime - decode) return false;
+            visit(decode, length, have_offset ? ctts[ci].offset : 0);
+            decode += length;
             left -= n;
             if (have_offset) ctts_left -= n;
         }
     }
+    return true;
 }
 
 }  // namespace
 
-uint64_t qt_track_info::presentationEnd() const {
-    // Within a stretch the last sample ends latest.
-    int64_t latest = 0;
-    for_each_stretch(stbl(), [&](uint64_t decode, uint64_t n, uint32_t duration, int32_t offset) {
-        latest = std::max(latest, static_cast<int64_t>(decode + n * duration) + offset);
-    });
-    return std::max(static_cast<uint64_t>(latest), sumSampleDurations());
-}
-
-int64_t qt_track_info::presentationStart() const {
-    // Within a stretch the first sample starts earliest.
+std::optional<PresentationSpan> qt_track_info::presentationSpan() const {
     bool any = false;
+    const int64_t start = static_cast<int64_t>(std::min(decode_start, kMaxDecodeTime));
     int64_t earliest = 0;
-    for_each_stretch(stbl(), [&](uint64_t decode, uint64_t, uint32_t, int32_t offset) {
-        const int64_t start = static_cast<int64_t>(decode) + offset;
-        earliest = any ? std::min(earliest, start) : start;
+    int64_t latest = start;  // the decode end may lie past every presentation end
+    const bool fits = for_each_stretch(stbl(), decode_start, [&](uint64_t decode, uint64_t length, int32_t offset) {
+        // Within a stretch the first sample starts earliest and the last one
+        // ends latest.
+        const int64_t first = static_cast<int64_t>(decode) + offset;
+        const int64_t end = static_cast<int64_t>(decode + length);
+        earliest = any ? std::min(earliest, first) : first;
+        latest = std::max({latest, end, end + offset});
         any = true;
     });
-    return earliest;
+    if (!fits) return std::nullopt;
+    // Every decode time is at least `start`, so neither difference wraps.
+    return PresentationSpan{any ? earliest - start : 0, static_cast<uint64_t>(latest - start)};
 }
 
 void qt_track_info::appendSample(uint32_t duration, uint32_t size, uint32_t flags,

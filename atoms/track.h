@@ -4,11 +4,21 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "atoms/edts.h"
 #include "atoms/headers.h"
 #include "atoms/mdia.h"
 #include "fragments/trex.h"
+
+struct PresentationSpan {
+    // Presentation time of the earliest-presented sample (decode time +
+    // composition offset, may be negative); 0 without samples.
+    int64_t start = 0;
+    // End of the latest-presented sample (decode time + composition offset +
+    // duration), at least the end of the decode timeline.
+    uint64_t end = 0;
+};
 
 class qt_track_info {
 public:
@@ -32,12 +42,10 @@ public:
     uint64_t trackTimescale() const { return mdia.mdhd.timescale(); }
     uint64_t sumSampleCounts() const { return stbl().stts.sample_count(); }
     uint64_t sumSampleDurations() const { return stbl().stts.total_duration(); }
-    // End of the latest-presented sample: decode time + composition offset +
-    // duration, at least the sum of the durations.
-    uint64_t presentationEnd() const;
-    // Presentation time of the earliest-presented sample (decode time +
-    // composition offset, may be negative); 0 without samples.
-    int64_t presentationStart() const;
+    // Where the samples are shown, in media ticks from the track's first
+    // decode time; nothing when that time plus any of them leaves the signed
+    // 64-bit range that edit lists' media times have.
+    std::optional<PresentationSpan> presentationSpan() const;
     void write_mdhd_duration(uint64_t d) { mdia.mdhd.set_duration(d); }
     void write_tkhd_duration(uint64_t d) { tkhd.set_duration(d); }
 

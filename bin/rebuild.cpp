@@ -74,7 +74,10 @@ int build_new_movie(std::vector<unsigned char>& out) {
         say("Left out %llu samples that lie past the end of the file\n",
             static_cast<unsigned long long>(merged.samples_left_out));
     }
-    rewrite_durations(mp4_moov_info);
+    if (!rewrite_durations(mp4_moov_info)) {
+        say("Track timeline too long\n");
+        return 1;
+    }
     out.clear();
     BeWriter w(out);
     mp4_moov_info.write_into(w);

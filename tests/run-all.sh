@@ -6,7 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev ffmpeg
-          gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav)
+          gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-base-apps
+          gstreamer1.0-plugins-good gstreamer1.0-libav)
 if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
   missing=()
   for p in "${packages[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done

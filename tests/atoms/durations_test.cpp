@@ -1,7 +1,8 @@
 // The duration rewrite: media durations from the samples (their presentation
 // end when composition offsets push it past the decode end), track and movie
-// durations through seconds into the movie timescale, truncated, and the
-// headers promoted to version 1 when a value no longer fits.
+// durations exactly converted into the movie timescale and rounded up, a
+// finer movie timescale where the movie's own cannot hold them to 1 ms, and
+// the headers promoted to version 1 when a value no longer fits.
 #include "atoms/durations.h"
 
 #include <gtest/gtest.h>
@@ -62,6 +63,7 @@ struct Row {
     std::vector<TrackOut> expected;
     uint64_t mvhd;
     int mvhd_version;
+    uint32_t new_movie_timescale;
 };
 
 qt_moov_info movie_of(const Row& row) {
@@ -88,49 +90,62 @@ TEST(Durations, RewriteFromTheSampleTables) {
     const Row rows[] = {
         {"10 s at 90000 in a movie at 1000", 1000,
          {{90000, {{300, 3000}}, {}}},
-         {{900000, 0, 10000, 0}}, 10000, 0},
+         {{900000, 0, 10000, 0}}, 10000, 0, 1000},
         {"the longest of 10.0 s and 12.5 s at 600", 600,
          {{1000, {{1, 10000}}, {}}, {48000, {{600, 1000}}, {}}},
-         {{10000, 0, 6000, 0}, {600000, 0, 7500, 0}}, 7500, 0},
-        {"20.02 ticks are truncated to 20", 600,
+         {{10000, 0, 6000, 0}, {600000, 0, 7500, 0}}, 7500, 0, 600},
+        {"205 ticks at 1000 in a movie at 600: 123, which floating point makes 122", 600,
+         {{1000, {{1, 205}}, {}}},
+         {{205, 0, 123, 0}}, 123, 0, 600},
+        {"33.37 ticks round up to 34, covering the media", 1000,
          {{30000, {{1, 1001}}, {}}},
-         {{1001, 0, 20, 0}}, 20, 0},
+         {{1001, 0, 34, 0}}, 34, 0, 1000},
+        {"600 cannot hold 1001/30000 s to 1 ms: milliseconds then", 600,
+         {{30000, {{1, 1001}}, {}}},
+         {{1001, 0, 34, 0}}, 34, 0, 1000},
+        {"timescale 1 cannot hold 0.5 s; the media's 600 can", 1,
+         {{600, {{1, 300}}, {}}},
+         {{300, 0, 300, 0}}, 300, 0, 600},
+        {"rounded up by exactly 1 ms is fine: 3 ms at 500 take 2 ticks", 500,
+         {{1000, {{1, 3}}, {}}},
+         {{3, 0, 2, 0}}, 2, 0, 500},
         {"media timescale 0 counts no seconds", 600,
          {{0, {{1, 1000}}, {}}, {1000, {{1, 500}}, {}}},
-         {{1000, 0, 0, 0}, {500, 0, 300, 0}}, 300, 0},
+         {{1000, 0, 0, 0}, {500, 0, 300, 0}}, 300, 0, 600},
         {"movie timescale 0", 0,
          {{1000, {{1, 1000}}, {}}},
-         {{1000, 0, 0, 0}}, 0, 0},
+         {{1000, 0, 0, 0}}, 0, 0, 0},
         {"empty table", 600,
          {{1000, {}, {}}},
-         {{0, 0, 0, 0}}, 0, 0},
-        {"no tracks", 600, {}, {}, 0, 0},
-        // I P B B in decode order, presented I B B P: P ends at 1000 + 3000 + 1000.
+         {{0, 0, 0, 0}}, 0, 0, 600},
+        {"no tracks", 600, {}, {}, 0, 0, 600},
+        // I P B B in decode order, presented I B B P: P ends at 1000 + 3000 +
+        // 1000; the movie starts with I, at 1000.
         {"B-frames: the last presented sample ends after the decode end", 1000,
          {{1000, {{4, 1000}}, {{1, 1000}, {1, 3000}, {2, 0}}}},
-         {{5000, 0, 5000, 0}}, 5000, 0},
+         {{5000, 0, 4000, 0}}, 4000, 0, 1000},
         {"negative offsets do not shorten the media", 1000,
          {{1000, {{3, 1000}}, {{3, -1000}}}},
-         {{3000, 0, 3000, 0}}, 3000, 0},
+         {{3000, 0, 3000, 0}}, 3000, 0, 1000},
         // Sample 2 (decode 1000..2000) is shown 2500 later, ending at 4500;
         // count-0 runs in both tables are passed over, samples 3 and 4 have no
         // offset run left and count as 0.
         {"count-0 runs and a short offset table", 1000,
          {{1000, {{2, 1000}, {0, 9}, {2, 1000}}, {{0, 9999}, {1, 0}, {1, 2500}}}},
-         {{4500, 0, 4500, 0}}, 4500, 0},
-        {"4026531840 ticks need version 1", 1,
-         {{1000, {{1, 4026531840u}}, {}}},
-         {{4026531840u, 1, 4026531, 0}}, 4026531, 0},
+         {{4500, 0, 4500, 0}}, 4500, 0, 1000},
+        {"4026532000 media ticks need version 1, the track's 4026532 s do not", 1,
+         {{1000, {{1, 4026532000u}}, {}}},
+         {{4026532000u, 1, 4026532, 0}}, 4026532, 0, 1},
         {"4026531839 ticks fit version 0", 1,
          {{1000, {{1, 4026531839u}}, {}}},
-         {{4026531839u, 0, 4026531, 0}}, 4026531, 0},
+         {{4026531839u, 0, 4026531839u, 0}}, 4026531839u, 0, 1000},
         {"track and movie promoted by their own values", 1000000,
          {{1, {{1, 5000}}, {}}},
-         {{5000, 0, 5000000000u, 1}}, 5000000000u, 1},
+         {{5000, 0, 5000000000u, 1}}, 5000000000u, 1, 1000000},
     };
     for (const Row& row : rows) {
         qt_moov_info movie = movie_of(row);
-        rewrite_durations(movie);
+        ASSERT_TRUE(rewrite_durations(movie)) << row.name;
         ASSERT_EQ(movie.tracks.size(), row.expected.size()) << row.name;
         for (size_t i = 0; i < row.expected.size(); ++i) {
             const qt_track_info& t = movie.tracks[i];
@@ -144,7 +159,31 @@ TEST(Durations, RewriteFromTheSampleTables) {
         }
         EXPECT_EQ(movie.mvhd.duration(), row.mvhd) << row.name;
         EXPECT_EQ(movie.mvhd.version(), row.mvhd_version) << row.name;
-        EXPECT_EQ(movie.movieTimescale(), row.movie_timescale) << row.name;
+        EXPECT_EQ(movie.movieTimescale(), row.new_movie_timescale) << row.name;
+    }
+}
+
+TEST(Durations, ATimelinePast63BitsIsRefused) {
+    constexpr uint64_t kMax = INT64_MAX - INT32_MAX;  // the last decode time taken
+    struct Case {
+        const char* name;
+        uint64_t decode_start;
+        uint32_t count, duration;
+        bool fits;
+    };
+    const Case cases[] = {
+        {"the decode end at the limit", kMax - 2000, 2, 1000, true},
+        {"one tick past it", kMax - 1999, 2, 1000, false},
+        {"the durations alone past it", 0, 0xFFFFFFFF, 0xFFFFFFFF, false},
+    };
+    for (const Case& c : cases) {
+        qt_moov_info movie = movie_of({"", 1000, {{1000, {{c.count, c.duration}}, {}}}, {}, 0, 0, 0});
+        movie.tracks[0].decode_start = c.decode_start;
+        const Bytes before = atom_bytes::written(movie);
+        EXPECT_EQ(rewrite_durations(movie), c.fits) << c.name;
+        if (!c.fits) {
+            EXPECT_EQ(atom_bytes::written(movie), before) << c.name << ": changed";
+        }
     }
 }
 

@@ -620,6 +620,13 @@ std::vector<Row> rows() {
         dmg::put_u64(b, A().at("moof#2/traf#1/tfdt").start + 12, 0x10000000000);
         return converted(whole(std::move(b)), "", all_packets(A()));
     });
+    add("first_tfdt_near_2e63", [=] {
+        // The video's timeline would pass the signed 64-bit range that an
+        // edit list's media times have.
+        Bytes b = A().bytes;
+        dmg::put_u64(b, A().at("moof#1/traf#1/tfdt").start + 12, 0x7FFFFFFFFFFFFF00);
+        return refused(whole(std::move(b)), "Track timeline too long\n");
+    });
     add("data_offset_minus_2e31_from_moof", [=] {
         const Node& mdat = B().at("mdat#1");
         return converted(whole(patched32(B(), B().at("moof#1/traf#1/trun").start + 16, 0x80000000)),

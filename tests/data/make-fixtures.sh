@@ -33,6 +33,13 @@ $FF $V $A $A2 -map 0 -map 1 -map 2 $X264 $AAC $BX -movflags frag_keyframe+empty_
 $FF $V $A $X264 $AAC $BX -movflags frag_keyframe+empty_moov+default_base_moof base_is_moof.mp4
 $FF $V $A $X264 $AAC $BX -movflags frag_keyframe+empty_moov+omit_tfhd_offset  implicit_base.mp4
 $FF $V $A $X264 -bf 2 $AAC $BX -movflags cmaf+frag_keyframe                   cmaf.mp4
+# Recordings that start late, their decode times (tfdt) of wall-clock size as
+# in a live capture: 25 hours in, and 10.46 s in with a movie timescale of 1
+# (whole seconds). frag_discont keeps the start in the decode times,
+# delay_moov gives the edit lists of B-frames and audio priming.
+LATE="-movflags frag_keyframe+empty_moov+delay_moov+frag_discont"
+$FF $V $A $X264 $AAC $BX -output_ts_offset 90000 $LATE                        late_start.mp4
+$FF $V $A $X264 $AAC $BX -output_ts_offset 10.4634 -movie_timescale 1 $LATE   coarse_timescale.mp4
 
 # Streaming downloads: three segments of half a second each, saved as one
 # file from the first segment on and one from the second (a download that
