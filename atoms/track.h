@@ -32,6 +32,9 @@ public:
     // track's first fragment, or 0 when the moov already held samples.
     uint64_t decode_start = 0;
     bool decode_start_known = false;
+    // 0-based index of the first sample of the track's last merged fragment:
+    // only those samples give way to a next fragment that starts earlier.
+    uint64_t last_fragment_first_sample = 0;
 
     void clear();
     void parse_atom_data(const unsigned char* data, size_t len);
@@ -54,6 +57,7 @@ public:
                       uint64_t sample_index);
     void appendChunk(uint64_t offset, uint32_t samples, uint32_t sample_description_index);
     void padLastSample(uint64_t pad) { stbl().stts.padLastSample(pad); }
+    bool trimLastFragment(uint64_t amount) { return stbl().stts.trimLastSamples(amount, last_fragment_first_sample); }
 
     qt_stbl_info& stbl() { return mdia.minf.stbl; }
     const qt_stbl_info& stbl() const { return mdia.minf.stbl; }

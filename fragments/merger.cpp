@@ -58,17 +58,26 @@ struct SampleResolver {
     }
 };
 
-// Stretches the track's last sample when the fragment starts after the end
-// of what the track holds; the timeline starts at the first fragment's
-// decode time unless the moov already held samples.
-void close_gap(qt_track_info& track, const moof_traf_info_t& traf) {
+// Makes the fragment start at its decode time. The timeline starts at the
+// first fragment's decode time unless the moov already held samples. A gap
+// stretches the track's last sample; an overlap shortens the samples of the
+// track's last fragment (placeholder durations of a recorder). An overlap
+// that they cannot give, a decode time that jumps back as where two
+// recordings were joined, is left as it is: the timeline never runs
+// backwards.
+void follow_decode_time(qt_track_info& track, const moof_traf_info_t& traf) {
     if (!track.decode_start_known) {
         track.decode_start = (track.sumSampleCounts() == 0 && traf.has_tfdt) ? traf.base_media_decode_time : 0;
         track.decode_start_known = true;
+        track.last_fragment_first_sample = track.sumSampleCounts();
     }
-    if (!traf.has_tfdt) return;
-    const uint64_t expected = saturating_add(track.decode_start, track.sumSampleDurations());
-    if (traf.base_media_decode_time > expected) track.padLastSample(traf.base_media_decode_time - expected);
+    if (traf.has_tfdt) {
+        const uint64_t decode = traf.base_media_decode_time;
+        const uint64_t expected = saturating_add(track.decode_start, track.sumSampleDurations());
+        if (decode > expected) track.padLastSample(decode - expected);
+        else if (decode < expected) track.trimLastFragment(expected - decode);
+    }
+    track.last_fragment_first_sample = track.sumSampleCounts();
 }
 
 // Appends one run's samples that lie before file_end; returns the end of the
@@ -147,7 +156,7 @@ MergeReport append_from_moof_atom(qt_moov_info& movie, const unsigned char* data
     for (const moof_traf_info_t& traf : moof.trafs) {
         qt_track_info* track = find_track(movie, traf.track_ID);
         if (track == nullptr) ++report.unlocated_trafs;
-        else close_gap(*track, traf);
+        else follow_decode_time(*track, traf);
 
         uint64_t base = previous_traf_end;
         if (traf.tf_flags & tfhd_flags::kBaseDataOffsetPresent) base = traf.base_data_offset;

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "atoms/fourcc.h"
+#include "atoms/saturating.h"
 #include "tables/table_body.h"
 
 // Layout of the body (after the 8-byte header), all big-endian:
@@ -69,6 +70,46 @@ void qt_stts_info::padLastSample(uint64_t pad) {
     const uint64_t stretched = uint64_t{old_duration} + pad;
     tbl[at].duration = static_cast<uint32_t>(std::min<uint64_t>(stretched, std::max<uint32_t>(old_duration, INT32_MAX)));
     total_duration_ += uint64_t{tbl[at].duration} - old_duration;
+}
+
+bool qt_stts_info::trimLastSamples(uint64_t amount, uint64_t first) {
+    if (amount == 0) return true;
+    if (first >= sample_count_) return false;
+    // What the samples can give, taken from the last one back.
+    uint64_t can_give = 0;
+    uint64_t samples_left = sample_count_ - first;
+    for (size_t i = tbl.size(); i > 0 && samples_left > 0 && can_give < amount; --i) {
+        const qt_time_to_sample_t& run = tbl[i - 1];
+        const uint64_t n = std::min<uint64_t>(run.count, samples_left);
+        if (run.duration > 1) can_give = saturating_add(can_give, n * (run.duration - 1));
+        samples_left -= n;
+    }
+    if (can_give < amount) return false;
+
+    uint64_t left = amount;
+    for (size_t i = tbl.size(); left > 0; --i) {
+        const qt_time_to_sample_t run = tbl[i - 1];
+        if (run.count == 0 || run.duration <= 1) continue;
+        const uint64_t each = run.duration - 1;
+        const uint64_t to_one = std::min<uint64_t>(run.count, left / each);  // the last ones go down to 1
+        left -= to_one * each;
+        const uint32_t untouched = run.count - static_cast<uint32_t>(to_one);
+        // Of the others, the last one gives what is still wanted.
+        const uint32_t part = untouched > 0 ? static_cast<uint32_t>(left) : 0;
+        left -= part;
+        std::vector<qt_time_to_sample_t> split;
+        if (part > 0) {
+            if (untouched > 1) split.push_back({untouched - 1, run.duration});
+            split.push_back({1, run.duration - part});
+        } else if (untouched > 0) {
+            split.push_back({untouched, run.duration});
+        }
+        if (to_one > 0) split.push_back({static_cast<uint32_t>(to_one), 1});
+        const auto at = tbl.begin() + static_cast<std::ptrdiff_t>(i - 1);
+        tbl.insert(tbl.erase(at), split.begin(), split.end());
+    }
+    total_duration_ -= amount;
+    return true;
 }
 
 void qt_stts_info::write_into(BeWriter& w) const {

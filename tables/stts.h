@@ -35,6 +35,11 @@ public:
     // runs of count 0 are passed over; a run of several samples gives up its
     // last one to a new single-sample run so the others keep their duration.
     void padLastSample(uint64_t pad);
+    // Shortens the samples from 0-based index `first` on by `amount` ticks in
+    // all, so that a fragment's decode time can start before where the track
+    // now ends: the last sample first, none below 1 tick. Changes nothing and
+    // returns false when those samples cannot give that much.
+    bool trimLastSamples(uint64_t amount, uint64_t first);
 
     uint64_t sample_count() const { return sample_count_; }
     // Sum of count * duration, modulo 2^64.

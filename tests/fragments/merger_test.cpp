@@ -277,7 +277,7 @@ TEST(Merger, EveryRunWithSamplesIsAChunkOfItsOwn) {
 
 // ---- The decode timeline ----
 
-TEST(Merger, TimelineStartsAtTheFirstDecodeTimeAndGapsStretchTheLastSample) {
+TEST(Merger, DecodeTimesFollowEveryTfdt) {
     qt_moov_info movie = movie_of({
         trak(1, kVide, kNoSamples),
         atom("mvex", trex(1, 1, 1000, 1, 0)),   // 1000 ticks, 1 byte each
@@ -288,16 +288,27 @@ TEST(Merger, TimelineStartsAtTheFirstDecodeTimeAndGapsStretchTheLastSample) {
         uint32_t samples;
         Runs stts;
     };
+    const Runs kBefore = {{4, 1000}, {1, 1500}, {1, 499}, {1, 1}, {2, 1}};
+    auto then = [&](Runs tail) {
+        Runs r = kBefore;
+        r.insert(r.end(), tail.begin(), tail.end());
+        return r;
+    };
     const Step steps[] = {
         {"first fragment far from 0: no leading gap", 900000, 3, {{3, 1000}}},
         {"continuous", 903000, 2, {{5, 1000}}},
-        {"gap of 500", 905500, 1, {{4, 1000}, {1, 1500}, {1, 1000}}},
-        {"overlap is not trimmed", 906000, 1, {{4, 1000}, {1, 1500}, {2, 1000}}},
-        {"no tfdt", -1, 1, {{4, 1000}, {1, 1500}, {3, 1000}}},
-        {"tfdt 0", 0, 1, {{4, 1000}, {1, 1500}, {4, 1000}}},
-        // 900000 + 9500 merged so far; 500 more
-        {"second gap, measured from the first decode time", 910000, 1,
-         {{4, 1000}, {1, 1500}, {3, 1000}, {1, 1500}, {1, 1000}}},
+        {"gap of 500: the last sample stretches", 905500, 2, {{4, 1000}, {1, 1500}, {2, 1000}}},
+        // The last fragment's two samples can give 999 each.
+        {"earlier by 1500: the last sample gives 999, the one before it 501", 906000, 2,
+         {{4, 1000}, {1, 1500}, {1, 499}, {1, 1}, {2, 1000}}},
+        {"earlier by 1998, all that they can give: both down to 1 tick", 906002, 1, then({{1, 1000}})},
+        {"earlier by 1000, more than it can give: left as it is", 906002, 1, then({{2, 1000}})},
+        {"no tfdt", -1, 1, then({{3, 1000}})},
+        {"a fragment without samples", 909002, 0, then({{3, 1000}})},
+        {"earlier by 1 after it: nothing of its own to give, left", 909001, 1, then({{4, 1000}})},
+        {"tfdt 0: a jump back, left", 0, 1, then({{5, 1000}})},
+        // 900000 + 11002 merged so far; 500 more
+        {"second gap, measured from the first decode time", 911502, 1, then({{4, 1000}, {1, 1500}, {1, 1000}})},
     };
     uint64_t at = 100;
     for (const Step& s : steps) {
