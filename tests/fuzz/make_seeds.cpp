@@ -3,7 +3,10 @@
 //   corpus/fuzz_fragments/<name>  the merger header, the moov body and the
 //                                 first moof body (see fuzz_fragments.cpp)
 //   corpus/fuzz_convert/<name>    the whole file, cut to its first 64 KiB
-// and, made here, corpus/fuzz_movie/timeline_past_2e63 (see below).
+// Written by hand beside them: corpus/fuzz_movie/timeline_past_2e63, a
+// track (timescale 1000) whose stts runs {2^31 x 2^32-1, 1 x 2^31-11} reach
+// 2^63 - 11 ticks and whose ctts shows every sample 100 ticks late, so that
+// its presentation end leaves the signed 64-bit range.
 // Usage: fuzz_make_seeds <fixture dir> <corpus dir>
 #include <algorithm>
 #include <cstddef>
@@ -44,55 +47,6 @@ struct TopLevel {
     const ChildAtom* moof = nullptr;
     uint64_t moof_offset = 0;
 };
-
-// A movie of one track whose decode times reach 2^63 - 11 ticks, the last
-// sample shown 100 ticks late: its presentation end leaves the signed
-// 64-bit range, which no fixture comes near.
-Bytes timeline_past_2e63_seed() {
-    Bytes seed{0};  // switch byte: no debug writing mode
-    BeWriter w(seed);
-    auto zeros = [&](int words) {
-        for (int i = 0; i < words; ++i) w.u32(0);
-    };
-    const size_t mvhd = w.begin_atom(fourcc("mvhd"));
-    w.version_flags(0, 0);
-    zeros(2);  // creation, modification
-    w.u32(1000);
-    zeros(21);  // duration, then rate, volume, matrix, next track ID ...
-    w.end_atom(mvhd);
-    const size_t trak = w.begin_atom(fourcc("trak"));
-    const size_t tkhd = w.begin_atom(fourcc("tkhd"));
-    w.version_flags(0, 3);
-    zeros(2);
-    w.u32(1);  // track ID
-    zeros(17);
-    w.end_atom(tkhd);
-    const size_t mdia = w.begin_atom(fourcc("mdia"));
-    const size_t mdhd = w.begin_atom(fourcc("mdhd"));
-    w.version_flags(0, 0);
-    zeros(2);
-    w.u32(1000);
-    zeros(2);  // duration, language
-    w.end_atom(mdhd);
-    const size_t minf = w.begin_atom(fourcc("minf"));
-    const size_t stbl = w.begin_atom(fourcc("stbl"));
-    const size_t stts = w.begin_atom(fourcc("stts"));
-    w.version_flags(0, 0);
-    w.u32(2);
-    w.u32(0x80000000);  // 2^31 samples of 2^32 - 1 ticks
-    w.u32(0xFFFFFFFF);
-    w.u32(1);           // and one of 2^31 - 11
-    w.u32(0x7FFFFFF5);
-    w.end_atom(stts);
-    const size_t ctts = w.begin_atom(fourcc("ctts"));
-    w.version_flags(0, 0);
-    w.u32(1);
-    w.u32(0x80000001);  // every sample shown 100 ticks late
-    w.u32(100);
-    w.end_atom(ctts);
-    for (const size_t atom : {stbl, minf, mdia, trak}) w.end_atom(atom);
-    return seed;
-}
 
 }  // namespace
 
@@ -154,7 +108,6 @@ int main(int argc, char** argv) {
         const Bytes whole(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(kept));
         if (!write_all(corpus / "fuzz_convert" / name, whole)) ++failures;
     }
-    if (!write_all(corpus / "fuzz_movie" / "timeline_past_2e63", timeline_past_2e63_seed())) ++failures;
     std::printf("%zu fixtures, %d write failures\n", files.size(), failures);
     return failures == 0 ? 0 : 1;
 }
