@@ -134,6 +134,8 @@ int run_forward_conversion() {
     RelocationInput in{mp4_moov.start_offset, mp4_mdat.start_offset, static_cast<uint64_t>(mp4_orig_len),
                        dbg_force_mdat64, debug_move_moov, &mp4_saved_moov_data};
     RelocationPlan plan = plan_relocation(in);
+    rc = claim_writes(static_cast<uint64_t>(mp4_orig_len));
+    if (rc >= 0) return rc;
     rc = write_conversion(plan, new_moov);
     if (rc >= 0) return rc;
 
