@@ -126,8 +126,9 @@ int run_forward_conversion() {
     if (rc >= 0) return rc;
 
     std::vector<unsigned char> new_moov;
+    MergeReport merged;
     if (!debug_move_moov) {
-        rc = build_new_movie(new_moov);
+        rc = build_new_movie(new_moov, merged);
         if (rc >= 0) return rc;
     }
 
@@ -136,6 +137,7 @@ int run_forward_conversion() {
     RelocationPlan plan = plan_relocation(in);
     rc = claim_writes(static_cast<uint64_t>(mp4_orig_len));
     if (rc >= 0) return rc;
+    say_merge_warnings(merged);
     rc = write_conversion(plan, new_moov);
     if (rc >= 0) return rc;
 

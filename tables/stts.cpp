@@ -74,7 +74,7 @@ void qt_stts_info::padLastSample(uint64_t pad) {
 void qt_stts_info::write_into(BeWriter& w) const {
     size_t start = w.begin_atom(fourcc("stts"));
     w.version_flags(0, 0);
-    w.u32(static_cast<uint32_t>(tbl.size()));
+    w.count32(tbl.size());
     for (const qt_time_to_sample_t& run : tbl) {
         w.u32(run.count);
         w.u32(run.duration);
