@@ -117,11 +117,20 @@ size_t BeWriter::begin_atom(uint32_t type) {
     return start;
 }
 
+void BeWriter::count32(uint64_t v) {
+    if (v > UINT32_MAX) {
+        count_overflow_ = true;
+        v = UINT32_MAX;
+    }
+    u32(static_cast<uint32_t>(v));
+}
+
 void BeWriter::end_atom(size_t start) {
     assert(start + 8 <= out_.size());
-    // Only the 32-bit size form exists inside the movie atom; the low 32 bits
-    // are kept as the header has no room for more.
-    patch_u32(start, static_cast<uint32_t>(out_.size() - start));
+    // Only the 32-bit size form exists inside the movie atom.
+    const uint64_t size = out_.size() - start;
+    if (size > UINT32_MAX) size_overflow_ = true;
+    patch_u32(start, static_cast<uint32_t>(size));
 }
 
 void BeWriter::patch_u32(size_t at, uint32_t v) {

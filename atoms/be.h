@@ -5,7 +5,9 @@
 // sticky failure flag and yields 0; callers check ok() once after a group of
 // reads, or test remaining() before reading a counted table.
 // BeWriter appends to a byte vector; atoms are begun and ended so that their
-// size field is computed from what was appended, never stored by hand.
+// size field is computed from what was appended, never stored by hand. A
+// count or an atom size that does not fit its 32-bit field marks the writer
+// (sticky, like the reader's failure); the caller checks once at the end.
 #pragma once
 
 #include <cstddef>
@@ -62,6 +64,10 @@ public:
     void bytes(const std::vector<unsigned char>& v) { bytes(v.data(), v.size()); }
     // Version byte and 24 flag bits of a full atom.
     void version_flags(uint8_t version, uint32_t flags);
+    // An entry count or a sample number in a 32-bit field; one that does not
+    // fit is written as 0xFFFFFFFF and marks the writer.
+    void count32(uint64_t v);
+    void mark_count_overflow() { count_overflow_ = true; }
 
     // Appends a header with a size placeholder; end_atom fills the size in.
     size_t begin_atom(uint32_t type);
@@ -71,6 +77,12 @@ public:
     size_t size() const { return out_.size(); }
     std::vector<unsigned char>& buffer() { return out_; }
 
+    bool count_overflowed() const { return count_overflow_; }
+    // An atom ended more than 2^32 - 1 bytes after its start.
+    bool size_overflowed() const { return size_overflow_; }
+
 private:
     std::vector<unsigned char>& out_;
+    bool count_overflow_ = false;
+    bool size_overflow_ = false;
 };

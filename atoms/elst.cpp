@@ -68,7 +68,7 @@ void qt_elst_info::write_into(BeWriter& w) const {
     const bool v1 = std::any_of(entries.begin(), entries.end(), needs_v1);
     const size_t start = w.begin_atom(fourcc("elst"));
     w.version_flags(v1 ? 1 : 0, 0);
-    w.u32(static_cast<uint32_t>(entries.size()));
+    w.count32(entries.size());
     for (const qt_edit_list_entry_t& e : entries) {
         if (v1) {
             w.u64(e.segment_duration);

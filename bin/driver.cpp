@@ -1,8 +1,5 @@
 #include "bin/driver.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 
@@ -25,23 +22,11 @@ int start_up() {
         say("You must specify a file\n");
         return 1;
     }
-    struct stat st;
-    if (lstat(mp4_file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        say("Not a file\n");
-        return 1;
-    }
-    mp4_fd = open(mp4_file.c_str(), O_RDWR | O_NOCTTY | O_NOFOLLOW);
-    if (mp4_fd < 0) {
-        say("Unable to open file for r/w\n");
-        return 1;
-    }
-    if (fstat(mp4_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        say("Not a file\n");
-        return 1;
-    }
-    // Two runs on one file would interleave their writes.
-    if (flock(mp4_fd, LOCK_EX | LOCK_NB) != 0) {
-        say("File is in use by another run of morvak_fragflat\n");
+    // Read-only until the first write; see bin/exclusive_file.h.
+    const FileAccess access = mp4_access.open(mp4_file);
+    mp4_fd = mp4_access.fd();
+    if (access != FileAccess::ok) {
+        say("%s", access_refusal(access));
         return 1;
     }
     struct statfs fs;
@@ -60,6 +45,10 @@ int start_up() {
 int bind_atom_stack() {
     if (mp4_qt != nullptr) mp4_qt = quicktime_stack_destroy(mp4_qt);
     mp4_orig_len = lseek(mp4_fd, 0, SEEK_END);
+    if (mp4_orig_len < 0) {
+        say("Cannot determine file size\n");
+        return 1;
+    }
     mp4_qt = quicktime_stack_create(0);
     if (mp4_qt == nullptr) {
         say("Cannot allocate QT stack\n");
@@ -79,7 +68,13 @@ int run_driver(int argc, char** argv) {
     if (rc >= 0) return rc;
     rc = start_up();
     if (rc >= 0) return rc;
-    const Recovery recovery = recover_interrupted_run(mp4_fd);
+    const InterruptedRun found = find_interrupted_run(mp4_fd);
+    Recovery recovery = Recovery::nothing;
+    if (found.state != JournalState::none) {
+        rc = claim_writes(found.file_size);
+        if (rc >= 0) return rc;
+        recovery = recover_interrupted_run(mp4_fd, found);
+    }
     if (recovery == Recovery::failed) {
         say("Cannot recover from an interrupted run\n");
         return 1;

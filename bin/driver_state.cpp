@@ -1,6 +1,9 @@
 #include "bin/driver_state.h"
 
+#include "bin/messages.h"
+
 std::string mp4_file;
+ExclusiveFile mp4_access;
 int mp4_fd = -1;
 quicktime_stack* mp4_qt = nullptr;
 bool do_undo = false;
@@ -11,3 +14,10 @@ off_t mp4_orig_len = 0;
 quicktime_atom mp4_ftyp, mp4_moov, mp4_mdat, mp4_first_moof, mp4_mvex;
 std::vector<unsigned char> mp4_saved_moov_data;
 qt_moov_info mp4_moov_info;
+
+int claim_writes(uint64_t expected_size) {
+    const FileAccess a = mp4_access.make_writable(expected_size);
+    if (a == FileAccess::ok) return -1;
+    say("%s", access_refusal(a));
+    return 1;
+}

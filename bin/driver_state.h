@@ -9,8 +9,10 @@
 
 #include "atoms/moov.h"
 #include "atomstack/quicktime_stack.h"
+#include "bin/exclusive_file.h"
 
 extern std::string mp4_file;
+extern ExclusiveFile mp4_access;
 extern int mp4_fd;
 extern quicktime_stack* mp4_qt;
 extern bool do_undo;
@@ -24,3 +26,8 @@ extern qt_moov_info mp4_moov_info;
 
 // A record counts as found when its data offset is non-zero.
 inline bool atom_found(const quicktime_atom& a) { return a.absolute_data_offset != 0; }
+
+// Before a group of writes: -1 when the file is still this run's alone and
+// `expected_size` bytes long (mp4_fd is then writable), else the message is
+// printed and the exit status returned.
+int claim_writes(uint64_t expected_size);

@@ -126,14 +126,18 @@ int run_forward_conversion() {
     if (rc >= 0) return rc;
 
     std::vector<unsigned char> new_moov;
+    MergeReport merged;
     if (!debug_move_moov) {
-        rc = build_new_movie(new_moov);
+        rc = build_new_movie(new_moov, merged);
         if (rc >= 0) return rc;
     }
 
     RelocationInput in{mp4_moov.start_offset, mp4_mdat.start_offset, static_cast<uint64_t>(mp4_orig_len),
                        dbg_force_mdat64, debug_move_moov, &mp4_saved_moov_data};
     RelocationPlan plan = plan_relocation(in);
+    rc = claim_writes(static_cast<uint64_t>(mp4_orig_len));
+    if (rc >= 0) return rc;
+    say_merge_warnings(merged);
     rc = write_conversion(plan, new_moov);
     if (rc >= 0) return rc;
 

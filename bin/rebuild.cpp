@@ -11,7 +11,6 @@ namespace {
 // A moof beyond this is not a real fragment; it is passed over.
 constexpr uint64_t kMaxMoofPayload = 0x1FFFFFF;
 
-
 // Every moof from the first one to the original end of the file, in file
 // order. They lie in the region that the relocation leaves untouched, so
 // their offsets hold before and after it.
@@ -37,42 +36,43 @@ std::vector<quicktime_atom> list_moofs() {
     return moofs;
 }
 
-MergeReport merge_fragments() {
+// False when a moof cannot be read whole: its samples would be missing
+// without a word.
+bool merge_fragments(MergeReport& total) {
     std::vector<quicktime_atom> moofs = list_moofs();
     std::vector<uint64_t> moof_starts;
     for (const quicktime_atom& m : moofs) moof_starts.push_back(m.start_offset);
     MergeBounds bounds{static_cast<uint64_t>(mp4_orig_len), static_cast<uint64_t>(mp4_orig_len)};
     bounds.moof_starts = &moof_starts;
 
-    MergeReport total;
     std::vector<unsigned char> buffer;
     for (quicktime_atom& atom : moofs) {
         if (atom.data_length == 0 || atom.data_length > kMaxMoofPayload) continue;
         buffer.resize(atom.data_length);
         long got = quicktime_stack_read(mp4_qt, &atom, buffer.data(), static_cast<long>(atom.data_length));
-        if (got < 0 || static_cast<uint64_t>(got) != atom.data_length) continue;
+        if (got < 0 || static_cast<uint64_t>(got) != atom.data_length) return false;
         MergeReport r = append_from_moof_atom(mp4_moov_info, buffer.data(), buffer.size(), atom.start_offset, bounds);
-        for (uint64_t i = 0; i < r.unlocated_trafs; ++i) say("moof: unable to locate track\n");
+        total.unlocated_trafs += r.unlocated_trafs;
         total.samples_left_out += r.samples_left_out;
+        if (r.too_many_samples) {
+            total.too_many_samples = true;  // refused: no point merging on
+            break;
+        }
     }
-    return total;
+    return true;
 }
 
 }  // namespace
 
-int build_new_movie(std::vector<unsigned char>& out) {
+int build_new_movie(std::vector<unsigned char>& out, MergeReport& merged) {
     mp4_moov_info.parse_atom_data(mp4_saved_moov_data.data(), mp4_saved_moov_data.size());
     if (mp4_moov_info.declaresTooManySamples()) {
         say("moov atom is too large\n");
         return 1;
     }
-    for (uint32_t id : mp4_moov_info.unmatched_trex_ids) {
-        say("'trex' atom warning: Unable to find track with ID %u\n", id);
-    }
-    MergeReport merged = merge_fragments();
-    if (merged.samples_left_out > 0) {
-        say("Left out %llu samples that lie past the end of the file\n",
-            static_cast<unsigned long long>(merged.samples_left_out));
+    if (!merge_fragments(merged)) {
+        say("Failed to read moof atom\n");
+        return 1;
     }
     if (!rewrite_durations(mp4_moov_info)) {
         say("Track timeline too long\n");
@@ -81,11 +81,26 @@ int build_new_movie(std::vector<unsigned char>& out) {
     out.clear();
     BeWriter w(out);
     mp4_moov_info.write_into(w);
-    // Atom sizes are 32-bit inside the movie atom; a movie this large could
-    // not be written truthfully.
-    if (out.size() > UINT32_MAX) {
+    // Table fields and atom sizes are 32-bit inside the movie atom; wrapped,
+    // they would describe other samples than the file holds.
+    if (merged.too_many_samples || w.count_overflowed()) {
+        say("Too many samples in one track\n");
+        return 1;
+    }
+    if (w.size_overflowed() || out.size() > UINT32_MAX) {
         say("New moov atom is too large\n");
         return 1;
     }
     return -1;
+}
+
+void say_merge_warnings(const MergeReport& merged) {
+    for (uint32_t id : mp4_moov_info.unmatched_trex_ids) {
+        say("'trex' atom warning: Unable to find track with ID %u\n", id);
+    }
+    for (uint64_t i = 0; i < merged.unlocated_trafs; ++i) say("moof: unable to locate track\n");
+    if (merged.samples_left_out > 0) {
+        say("Left out %llu samples that lie past the end of the file\n",
+            static_cast<unsigned long long>(merged.samples_left_out));
+    }
 }

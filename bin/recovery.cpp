@@ -36,15 +36,20 @@ bool restore_moov_region(int fd, const Journal& j) {
 
 }  // namespace
 
-Recovery recover_interrupted_run(int fd) {
+InterruptedRun find_interrupted_run(int fd) {
+    InterruptedRun found;
     struct stat st;
-    if (fstat(fd, &st) != 0 || st.st_size < 0) return Recovery::nothing;
-    const uint64_t size = static_cast<uint64_t>(st.st_size);
-    std::vector<unsigned char> tail(size < kJournalSize ? size : kJournalSize);
-    if (!read_exact_at(fd, size - tail.size(), tail)) return Recovery::nothing;
+    if (fstat(fd, &st) != 0 || st.st_size < 0) return found;
+    found.file_size = static_cast<uint64_t>(st.st_size);
+    std::vector<unsigned char> tail(found.file_size < kJournalSize ? found.file_size : kJournalSize);
+    if (!read_exact_at(fd, found.file_size - tail.size(), tail)) return found;
+    found.state = find_journal(tail, found.file_size, found.journal);
+    return found;
+}
 
-    Journal j;
-    switch (find_journal(tail, size, j)) {
+Recovery recover_interrupted_run(int fd, const InterruptedRun& found) {
+    const Journal& j = found.journal;
+    switch (found.state) {
         case JournalState::none:
             return Recovery::nothing;
         case JournalState::partial:

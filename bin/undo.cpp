@@ -165,6 +165,8 @@ int run_undo() {
     assert(mp4_saved_moov_data.size() == orig_moov.data_length);
     const std::vector<unsigned char> restored = moov_atom_bytes(mp4_saved_moov_data);
 
+    const int claimed = claim_writes(static_cast<uint64_t>(mp4_orig_len));
+    if (claimed >= 0) return claimed;
     // The journal goes first and is made durable, so that a run killed while
     // the moov is being written back can finish the restoration.
     struct stat st;

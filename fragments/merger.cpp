@@ -80,14 +80,28 @@ void follow_decode_time(qt_track_info& track, const moof_traf_info_t& traf) {
     track.last_fragment_first_sample = track.sumSampleCounts();
 }
 
+// Samples that the track can still take: its tables number samples and
+// chunks in 32 bits, and every run with samples adds a chunk.
+uint64_t room_for_samples(const qt_track_info& track) {
+    constexpr uint64_t kMax = UINT32_MAX;
+    const uint64_t samples = track.sumSampleCounts();
+    if (samples >= kMax || track.stbl().stco.tbl.size() >= kMax) return 0;
+    return kMax - samples;
+}
+
 // Appends one run's samples that lie before file_end; returns the end of the
 // run's data.
 uint64_t merge_run(qt_track_info* track, const SampleResolver& resolver, const trun_t& run, uint64_t start,
                    MergeBounds& bounds, MergeReport& report) {
+    if (run.cut_short) {
+        if (track) report.samples_left_out += run.sample_count;
+        return start;
+    }
     const uint64_t file_end = bounds.file_end;
     uint64_t pos = start;
     uint64_t kept = 0;
     const uint64_t first_index = track ? track->sumSampleCounts() : 0;
+    const uint64_t table_room = track ? room_for_samples(*track) : 0;
     auto fits = [&](uint64_t at, uint32_t size) { return at <= file_end && size <= file_end - at; };
     auto append = [&](const trun_sample_t& s) {
         track->appendSample(s.duration, s.size, s.flags,
@@ -102,11 +116,14 @@ uint64_t merge_run(qt_track_info* track, const SampleResolver& resolver, const t
             past_end = past_end || !fits(pos, s.size);
             if (past_end) {
                 if (track) ++report.samples_left_out;
+            } else if (track && kept == table_room) {
+                report.too_many_samples = true;
             } else if (track) {
                 append(s);
             }
             pos = saturating_add(pos, s.size);
         }
+        if (track) report.samples_left_out += run.sample_count - run.samples.size();
     } else {
         // Every sample alike (the first may differ in flags only): count the
         // samples up to file_end instead of trusting the declared count.
@@ -126,6 +143,10 @@ uint64_t merge_run(qt_track_info* track, const SampleResolver& resolver, const t
             bounds.empty_samples_left -= fit;
         }
         bounds.implicit_bytes_left -= fit * cost;
+        if (track && fit > table_room) {
+            report.too_many_samples = true;
+            fit = table_room;
+        }
         if (track) {
             for (uint64_t i = 0; i < fit; ++i) append(i == 0 ? first : rest);
             report.samples_left_out += held - fit;

@@ -17,7 +17,12 @@
 
 struct MergeReport {
     uint64_t unlocated_trafs = 0;   // trafs whose track ID no track has
-    uint64_t samples_left_out = 0;  // samples whose bytes lie past file_end
+    // Samples whose bytes lie past file_end, and samples that a run declares
+    // beyond the end of its box.
+    uint64_t samples_left_out = 0;
+    // A track would have had more samples or chunks than its tables can
+    // number in 32 bits; it got no more than that.
+    bool too_many_samples = false;
 };
 
 // Limits that hold over every moof of one file.

@@ -61,6 +61,7 @@ bool moof_traf_info_t::trun_t::has_per_sample_fields() const {
 }
 
 uint64_t moof_traf_info_t::trun_t::samples_held() const {
+    if (cut_short) return 0;
     return has_per_sample_fields() ? samples.size() : sample_count;
 }
 
@@ -110,18 +111,19 @@ void moof_traf_info_t::parse_trun(const unsigned char* data, size_t len) {
     run.tr_flags = r.u32() & kFullBoxFlagsMask;
     run.sample_count = r.u32();
 
-    // A run whose fixed part is cut short holds no samples: it adds nothing.
+    // A run whose fixed part is cut short holds no samples; it is kept for
+    // its declared count, which the merger reports as left out.
     if (run.tr_flags & trun_flags::kDataOffsetPresent) {
-        if (r.remaining() < kFieldBytes) return;
+        run.cut_short = r.remaining() < kFieldBytes;
         run.data_offset = r.s32();
-        run.has_data_offset = true;
+        run.has_data_offset = !run.cut_short;
     }
-    if (run.tr_flags & trun_flags::kFirstSampleFlagsPresent) {
-        if (r.remaining() < kFieldBytes) return;
+    if ((run.tr_flags & trun_flags::kFirstSampleFlagsPresent) && !run.cut_short) {
+        run.cut_short = r.remaining() < kFieldBytes;
         run.first_sample_flags = r.u32();
-        run.has_first_sample_flags = true;
+        run.has_first_sample_flags = !run.cut_short;
     }
-    if (run.has_per_sample_fields()) read_samples(run, r);
+    if (run.has_per_sample_fields() && !run.cut_short) read_samples(run, r);
     truns.push_back(std::move(run));
 }
 

@@ -28,6 +28,9 @@ struct moof_traf_info_t {
         bool has_data_offset = false;
         uint32_t first_sample_flags = 0;
         bool has_first_sample_flags = false;
+        // The box ends inside its data offset or first-sample flags: none of
+        // its samples can be placed.
+        bool cut_short = false;
 
         struct trun_sample_t {
             uint32_t duration = 0, size = 0, flags = 0;
@@ -38,7 +41,7 @@ struct moof_traf_info_t {
 
         bool has_per_sample_fields() const;
         // The samples this run contributes: those read when it has per-sample
-        // fields, else its declared count.
+        // fields, else its declared count; none when it is cut short.
         uint64_t samples_held() const;
     };
     std::vector<trun_t> truns;  // in file order, one per trun box

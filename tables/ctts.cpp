@@ -70,7 +70,7 @@ void qt_ctts_info::write_into(BeWriter& w) const {
 
     size_t start = w.begin_atom(fourcc("ctts"));
     w.version_flags(any_negative ? kVersionSigned : kVersionUnsigned, 0);
-    w.u32(static_cast<uint32_t>(tbl.size()));
+    w.count32(tbl.size());
     for (const qt_composition_offset_t& run : tbl) {
         w.u32(run.count);
         w.u32(static_cast<uint32_t>(run.offset));

@@ -50,7 +50,7 @@ void qt_stco_info::write_into(BeWriter& w) const {
     const bool wide_entries = wide();
     size_t start = w.begin_atom(wide_entries ? fourcc("co64") : fourcc("stco"));
     w.version_flags(0, 0);
-    w.u32(static_cast<uint32_t>(tbl.size()));
+    w.count32(tbl.size());
     for (uint64_t offset : tbl) {
         if (wide_entries) {
             w.u64(offset);

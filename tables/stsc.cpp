@@ -33,6 +33,8 @@ void qt_stsc_info::parse_atom_data(const unsigned char* data, size_t len) {
 
 void qt_stsc_info::addChunk(uint64_t chunk_number, uint32_t samples,
                             uint32_t sample_description_index) {
+    // The merger keeps a track's chunks within 32-bit numbers.
+    assert(chunk_number <= UINT32_MAX);
     if (sample_description_index == 0) sample_description_index = 1;
     if (!tbl.empty()) {
         const qt_sample_to_chunk_t& last = tbl.back();
@@ -50,7 +52,7 @@ void qt_stsc_info::addChunk(uint64_t chunk_number, uint32_t samples,
 void qt_stsc_info::write_into(BeWriter& w) const {
     size_t start = w.begin_atom(fourcc("stsc"));
     w.version_flags(0, 0);
-    w.u32(static_cast<uint32_t>(tbl.size()));
+    w.count32(tbl.size());
     for (const qt_sample_to_chunk_t& run : tbl) {
         w.u32(run.first_chunk);
         w.u32(run.samples_per_chunk);

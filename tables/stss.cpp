@@ -33,14 +33,15 @@ void qt_stss_info::parse_atom_data(const unsigned char* data, size_t len) {
 }
 
 void qt_stss_info::addSample(uint32_t sample_flags, uint64_t sample_number) {
+    // The merger keeps a track's samples within 32-bit numbers.
+    assert(sample_number <= kMaxSampleNumber);
     if (is_sync_sample_flags(sample_flags)) {
         if (present) tbl.push_back(static_cast<uint32_t>(sample_number));
         return;
     }
     if (present) return;
 
-    // Numbers beyond 32 bits cannot be stored; the materialised list stops there.
-    uint64_t last_sync = std::min(sample_number > 0 ? sample_number - 1 : 0, kMaxSampleNumber);
+    const uint64_t last_sync = sample_number > 0 ? sample_number - 1 : 0;
     tbl.reserve(static_cast<size_t>(last_sync));
     for (uint64_t n = 1; n <= last_sync; ++n) tbl.push_back(static_cast<uint32_t>(n));
     present = true;
@@ -50,7 +51,7 @@ void qt_stss_info::write_into(BeWriter& w) const {
     if (!present) return;
     size_t start = w.begin_atom(fourcc("stss"));
     w.version_flags(0, 0);
-    w.u32(static_cast<uint32_t>(tbl.size()));
+    w.count32(tbl.size());
     for (uint32_t number : tbl) w.u32(number);
     w.end_atom(start);
     assert(w.size() - start == 16 + kEntryBytes * tbl.size());

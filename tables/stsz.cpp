@@ -60,7 +60,7 @@ void qt_stsz_info::write_into(BeWriter& w) const {
         assert(tbl.empty());
         w.u32(constant_count);
     } else {
-        w.u32(static_cast<uint32_t>(tbl.size()));
+        w.count32(tbl.size());
         for (uint32_t size : tbl) w.u32(size);
     }
     w.end_atom(start);

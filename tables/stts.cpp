@@ -115,7 +115,7 @@ bool qt_stts_info::trimLastSamples(uint64_t amount, uint64_t first) {
 void qt_stts_info::write_into(BeWriter& w) const {
     size_t start = w.begin_atom(fourcc("stts"));
     w.version_flags(0, 0);
-    w.u32(static_cast<uint32_t>(tbl.size()));
+    w.count32(tbl.size());
     for (const qt_time_to_sample_t& run : tbl) {
         w.u32(run.count);
         w.u32(run.duration);

@@ -334,4 +334,16 @@ TEST(ContainerTree, TrakWithoutMdiaGetsEmptyMdiaMinfStblAndBadMvhdIsDropped) {
     EXPECT_EQ(to_hex(atom_bytes::written(movie)), to_hex(expected));
 }
 
+// A count for a 32-bit field that does not fit marks the writer instead of
+// wrapping to a small, plausible number.
+TEST(ContainerTree, WriterMarksACountPast32Bits) {
+    for (const uint64_t count : {uint64_t{0xFFFFFFFF}, uint64_t{0x100000001}}) {
+        Bytes out;
+        BeWriter w(out);
+        w.count32(count);
+        EXPECT_EQ(to_hex(out), to_hex(hex("FFFFFFFF"))) << count;
+        EXPECT_EQ(w.count_overflowed(), count > 0xFFFFFFFF) << count;
+    }
+}
+
 }  // namespace

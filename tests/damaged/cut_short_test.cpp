@@ -1,8 +1,8 @@
-// Recordings cut short: real fixtures cut inside their last moof or last mdat,
-// as a recorder that died mid-write leaves them. The conversion keeps every
-// sample that lies whole in the file, names how many it left out, and the
-// result plays up to the cut in ffmpeg and in GStreamer; the undo gives back
-// the cut file.
+// Recordings cut short: real fixtures cut inside their last mdat, as a
+// recorder that died mid-write leaves them. The conversion keeps every sample
+// that lies whole in the file, names how many it left out, and the result
+// plays up to the cut in ffmpeg and in GStreamer; the undo gives back the cut
+// file. (A cut inside a moof is refused: the damaged-input table.)
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -22,9 +22,8 @@ using dmg::Packet;
 struct Cut {
     std::string fixture;
     std::string where;  // a name for the point
-    // Offset of the cut from the last moof's or mdat's start, as a share of
-    // its size, or a fixed number of bytes.
-    bool in_moof;
+    // Offset of the cut from the last mdat's start, as a share of its size,
+    // or a fixed number of bytes.
     double share;
     int64_t bytes;
 };
@@ -36,40 +35,30 @@ void PrintTo(const Cut& c, std::ostream* os) { *os << c.fixture << " cut " << c.
 std::vector<Cut> cuts() {
     std::vector<Cut> out;
     for (const char* name : {"empty_moov.mp4", "base_is_moof.mp4", "cmaf.mp4"}) {
-        out.push_back({name, "inside_last_moof", true, 0.5, 0});
-        out.push_back({name, "after_last_mdat_header", false, 0, 8});
-        out.push_back({name, "a_quarter_into_last_mdat", false, 0.25, 0});
-        out.push_back({name, "half_into_last_mdat", false, 0.5, 0});
-        out.push_back({name, "three_quarters_into_last_mdat", false, 0.75, 0});
-        out.push_back({name, "one_byte_short_of_last_mdat", false, 1, -1});
+        out.push_back({name, "after_last_mdat_header", 0, 8});
+        out.push_back({name, "a_quarter_into_last_mdat", 0.25, 0});
+        out.push_back({name, "half_into_last_mdat", 0.5, 0});
+        out.push_back({name, "three_quarters_into_last_mdat", 0.75, 0});
+        out.push_back({name, "one_byte_short_of_last_mdat", 1, -1});
     }
     return out;
 }
 
 uint64_t cut_offset(const Fixture& f, const Cut& c) {
-    const auto atoms = dmg::all_of(f.tree, c.in_moof ? "moof" : "mdat");
+    const auto atoms = dmg::all_of(f.tree, "mdat");
     const Node& last = *atoms.back();
     return last.start + static_cast<uint64_t>(static_cast<double>(last.size) * c.share + static_cast<double>(c.bytes));
 }
 
 struct Expected {
-    uint64_t left_out = 0;        // samples of merged fragments that end past the cut
+    uint64_t left_out = 0;        // samples that end past the cut
     std::vector<size_t> packets;  // per stream: those that end before the cut
 };
 
-// From ffprobe's packet list of the whole recording. A fragment whose moof
-// is itself cut is not merged at all, so its samples are not counted as left
-// out; a moof always precedes its samples here.
+// From ffprobe's packet list of the whole recording.
 Expected expected_for(const Fixture& f, uint64_t cut) {
-    uint64_t cut_moof = UINT64_MAX;
-    for (const Node* m : dmg::all_of(f.tree, "moof")) {
-        if (m->end() > cut) {
-            cut_moof = m->start;
-            break;
-        }
-    }
     Expected e;
-    for (const Packet& p : f.packets) e.left_out += (p.pos + p.size > cut && p.pos < cut_moof) ? 1 : 0;
+    for (const Packet& p : f.packets) e.left_out += p.pos + p.size > cut ? 1 : 0;
     e.packets = dmg::per_stream_if(f.packets, f.streams, [&](const Packet& p) { return p.pos + p.size <= cut; });
     return e;
 }

@@ -156,8 +156,9 @@ Bytes patched32(const Fixture& f, uint64_t at, uint32_t value) {
 }
 
 // The fixture cut short at `at`. The scan needs a moov, an mdat and a moof
-// whose headers lie in the file; the merge then takes every moof that lies
-// whole in the file and leaves out its samples that end past the cut.
+// whose headers lie in the file; a moof whose header lies in the file but
+// whose body does not cannot be read and refuses the file; otherwise the
+// samples of the moofs in the file that end past the cut are left out.
 Case cut_at(const Fixture& f, uint64_t at) {
     const Bytes bytes = dmg::slice(f.bytes, 0, at);
     const std::vector<Node> tree = dmg::parse_tree(bytes);
@@ -170,15 +171,15 @@ Case cut_at(const Fixture& f, uint64_t at) {
     if (moov == nullptr || mdat == nullptr) {
         return refused(whole(bytes), not_quicktime(moov ? moov->body() : 0, mdat ? mdat->body() : 0));
     }
-    uint64_t first_partial_moof = UINT64_MAX;
+    uint64_t first_missing_moof = UINT64_MAX;
     for (const Node* m : dmg::all_of(f.tree, "moof")) {
-        if (m->end() > at) {
-            first_partial_moof = m->start;
-            break;
-        }
+        if (m->end() <= at) continue;
+        if (m->body() <= at) return refused(whole(bytes), "Failed to read moof atom\n");
+        first_missing_moof = m->start;
+        break;
     }
     uint64_t n = 0;
-    for (const Packet& p : f.packets) n += (p.pos + p.size > at && p.pos < first_partial_moof) ? 1 : 0;
+    for (const Packet& p : f.packets) n += (p.pos + p.size > at && p.pos < first_missing_moof) ? 1 : 0;
     return converted(whole(bytes), n > 0 ? left_out(n) : "",
                      packets_if(f, [&](const Packet& p) { return p.pos + p.size <= at; }));
 }
@@ -375,8 +376,8 @@ std::vector<Row> rows() {
         [=] { return converted(whole(patched32(A(), A().at("moof#2").start, 7)), "", before(A(), A().at("moof#2"))); });
     add("last_moof_one_byte_past_end", [=] {
         const Node& moof = A().at("moof#2");
-        return converted(whole(patched32(A(), moof.start, static_cast<uint32_t>(A().bytes.size() - moof.start + 1))),
-                         "", before(A(), moof));
+        return refused(whole(patched32(A(), moof.start, static_cast<uint32_t>(A().bytes.size() - moof.start + 1))),
+                       "Failed to read moof atom\n");
     });
     add("moov_with_16_byte_header", [=] {
         const Node& moov = B().at("moov");
@@ -496,12 +497,20 @@ std::vector<Row> rows() {
         return c;
     });
 
-    // Runs declaring 2^32 - 1 samples.
+    // Runs declaring 2^32 - 1 samples: those beyond the box are left out.
     add("trun_2e32_minus_1_with_sizes_last_fragment", [=] {
-        return converted(whole(patched32(A(), A().at("moof#2/traf#2/trun").start + 12, kMax32)), "", all_packets(A()));
+        return converted(whole(patched32(A(), A().at("moof#2/traf#2/trun").start + 12, kMax32)),
+                         left_out(kMax32 - count_in(A(), 1, A().at("mdat#2"))), all_packets(A()));
     });
     add("trun_2e32_minus_1_with_sizes_first_fragment", [=] {
-        return converted(whole(patched32(A(), A().at("moof#1/traf#1/trun").start + 12, kMax32)), "", all_packets(A()));
+        return converted(whole(patched32(A(), A().at("moof#1/traf#1/trun").start + 12, kMax32)),
+                         left_out(kMax32 - count_in(A(), 0, A().at("mdat#1"))), all_packets(A()));
+    });
+    add("trun_ends_inside_its_data_offset", [=] {
+        // The run's declared samples all lie beyond its box.
+        const Node& mdat = A().at("mdat#2");
+        return converted(whole(patched32(A(), A().at("moof#2/traf#2/trun").start, 18)),
+                         left_out(count_in(A(), 1, mdat)), without(A(), 1, mdat));
     });
     add("trun_2e32_minus_1_without_sizes_unknown_track", [=] {
         const Node& traf = A().at("moof#1/traf#2");
@@ -525,7 +534,7 @@ std::vector<Row> rows() {
     });
     add("pcm_trun_2e32_minus_1_with_sizes", [] {
         const PcmFile f = pcm_file({{5, 5, true}, {kMax32, 5, true}});
-        return converted(whole(f.bytes), "", {10});
+        return converted(whole(f.bytes), left_out(kMax32 - 5), {10});
     });
 
     // Structure.

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -34,6 +36,7 @@ constexpr int kKilled = 128 + SIGKILL;
 
 const char kNothingToUndo[] = "Not enough information to undo\n";
 const char kInUse[] = "File is in use by another run of morvak_fragflat\n";
+const char kWrittenElsewhere[] = "File is open for writing in another program\n";
 
 // Every line a failed write, truncation or sync may end the program with.
 const std::set<std::string> kFailureLines = {
@@ -48,9 +51,11 @@ bool starts_with(const std::string& s, const std::string& prefix) { return s.com
 
 using Outcome = tool::Result;
 
-// Runs the tool directly (no shell). With shim settings the fault shim is
-// preloaded and configured by them; without, the tool runs as it is.
-Outcome run(const std::vector<std::string>& args, const std::vector<std::string>& shim_settings = {}) {
+// Runs the tool directly (no shell), or as the user nobody through setpriv.
+// With shim settings the fault shim is preloaded and configured by them;
+// without, the tool runs as it is.
+Outcome run(const std::vector<std::string>& args, const std::vector<std::string>& shim_settings = {},
+            bool as_nobody = false) {
     tool::RunOptions options;
     options.env.push_back("LD_PRELOAD");
     for (char** e = environ; *e != nullptr; ++e) {
@@ -63,7 +68,11 @@ Outcome run(const std::vector<std::string>& args, const std::vector<std::string>
         options.env.push_back(std::string("LD_PRELOAD=") + MORVAK_FAULT_SHIM);
         options.env.insert(options.env.end(), shim_settings.begin(), shim_settings.end());
     }
-    return tool::run(args, options);
+    if (!as_nobody) return tool::run(args, options);
+    options.program = "setpriv";
+    std::vector<std::string> line{"--reuid=65534", "--regid=65534", "--clear-groups", MORVAK_BINARY};
+    line.insert(line.end(), args.begin(), args.end());
+    return tool::run(line, options);
 }
 
 // ---------------------------------------------------------------- files
@@ -375,14 +384,16 @@ struct LockCase {
     const char* name;
     bool undo;
     unsigned long killed_at;  // 0: a finished file; else a conversion killed before that call
+    bool writer;              // the holder has the file open for writing, without the lock
 };
 
 void PrintTo(const LockCase& c, std::ostream* os) { *os << c.name; }
 
 class Locked : public ::testing::TestWithParam<LockCase> {};
 
-// A run that finds the file locked by another run must not touch it, not even
-// to recover what looks like an interrupted run: the other one is still going.
+// A run that finds the file locked by another run, or open for writing in
+// another program, must not touch it, not even to recover what looks like an
+// interrupted run: the other one is still going.
 TEST_P(Locked, RefusesAndLeavesFileUnchanged) {
     const LockCase& c = GetParam();
     const tool::TempDir dir = scratch();
@@ -395,18 +406,94 @@ TEST_P(Locked, RefusesAndLeavesFileUnchanged) {
     }
     tool::copy_file(work, before);
 
-    const tool::Fd held(work, O_RDONLY);
-    ASSERT_EQ(flock(held.get(), LOCK_EX | LOCK_NB), 0);
+    const tool::Fd held(work, c.writer ? O_WRONLY : O_RDONLY);
+    if (!c.writer) {
+        ASSERT_EQ(flock(held.get(), LOCK_EX | LOCK_NB), 0);
+    }
     const Outcome r = run(c.undo ? undo(work) : convert(work));
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, kInUse);
+    EXPECT_EQ(r.err, c.writer ? kWrittenElsewhere : kInUse);
     EXPECT_EQ(difference(before, work), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, Locked,
-                         ::testing::Values(LockCase{"Conversion", false, 0}, LockCase{"Undo", true, 0},
-                                           LockCase{"ConversionOverJournal", false, 6},
-                                           LockCase{"UndoOverJournal", true, 6}),
+                         ::testing::Values(LockCase{"Conversion", false, 0, false}, LockCase{"Undo", true, 0, false},
+                                           LockCase{"ConversionOverJournal", false, 6, false},
+                                           LockCase{"UndoOverJournal", true, 6, false},
+                                           LockCase{"ConversionWhileWritten", false, 0, true},
+                                           LockCase{"UndoWhileWritten", true, 0, true},
+                                           LockCase{"RecoveryWhileWritten", false, 6, true}),
                          [](const ::testing::TestParamInfo<LockCase>& p) { return std::string(p.param.name); });
+
+// ---------------------------------------------------------------- other programs
+
+// A program that opens the file for writing during a run (the shim starts
+// it): before the run's first write it is noticed and the run refused; after
+// it, its open waits until the run is complete. Run as another user the tool
+// may not take a lease on the file and looks through /proc instead.
+struct WriterCase {
+    const char* name;
+    const char* writer_at;  // when the shim starts the writer; "" never
+    bool undo;
+    bool as_nobody;
+    bool refused;
+};
+
+void PrintTo(const WriterCase& c, std::ostream* os) { *os << c.name; }
+
+class OtherWriter : public ::testing::TestWithParam<WriterCase> {};
+
+TEST_P(OtherWriter, NoticedBeforeTheFirstWriteOrKeptWaiting) {
+    const WriterCase& c = GetParam();
+    if (c.as_nobody && geteuid() != 0) GTEST_SKIP() << "running the tool as another user needs root";
+    const tool::TempDir dir = scratch();
+    const References ref = make_references(kSubjects[0], dir);
+    const Job job{Case{kSubjects[0], c.undo}, ref};
+    const std::string work = dir.file("work.mp4"), report = dir.file("report");
+    tool::copy_file(job.start(), work);
+    if (c.as_nobody) {
+        ASSERT_TRUE(chmod(dir.path().c_str(), 0777) == 0 && chmod(work.c_str(), 0666) == 0);
+    }
+
+    const Outcome r = run(job.args(work),
+                          {"MORVAK_FAULT_WRITER=" + work, std::string("MORVAK_FAULT_WRITER_AT=") + c.writer_at,
+                           "MORVAK_FAULT_WRITER_REPORT=" + report},
+                          c.as_nobody);
+    EXPECT_EQ(r.status, c.refused ? 1 : 0) << r.err;
+    EXPECT_EQ(r.err, c.refused ? kWrittenElsewhere : "");
+    EXPECT_EQ(difference(c.refused ? job.start() : job.finish(), work), "");
+    if (c.refused || *c.writer_at == '\0') return;
+    // The writer's open returned only once the run was complete.
+    std::string seen;
+    for (int i = 0; i < 1000 && seen.empty(); ++i) {
+        std::ifstream(report) >> seen;
+        if (seen.empty()) usleep(10000);
+    }
+    EXPECT_EQ(seen, std::to_string(tool::file_size(job.finish())));
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, OtherWriter,
+                         ::testing::Values(WriterCase{"WhileConverting", "read:1", false, false, true},
+                                           WriterCase{"WhileUndoing", "read:4", true, false, true},
+                                           WriterCase{"AfterConversionWritesBegan", "change:1", false, false, false},
+                                           WriterCase{"AfterUndoWritesBegan", "change:2", true, false, false},
+                                           WriterCase{"NotOwnerWhileConverting", "read:1", false, true, true},
+                                           WriterCase{"NotOwnerAlone", "", false, true, false}),
+                         [](const ::testing::TestParamInfo<WriterCase>& p) { return std::string(p.param.name); });
+
+// Programs that only read the file (a player) do not stand in the way.
+TEST(OtherReader, DoesNotBlockARun) {
+    const tool::TempDir dir = scratch();
+    const References ref = make_references(kSubjects[0], dir);
+    const std::string work = dir.file("work.mp4");
+    tool::copy_file(ref.original, work);
+    const tool::Fd reader(work, O_RDONLY);
+    const Outcome converted = run(convert(work));
+    EXPECT_EQ(converted.status, 0) << converted.err;
+    EXPECT_EQ(difference(ref.converted, work), "");
+    const Outcome undone = run(undo(work));
+    EXPECT_EQ(undone.status, 0) << undone.err;
+    EXPECT_EQ(difference(ref.original, work), "");
+}
 
 }  // namespace

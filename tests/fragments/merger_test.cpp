@@ -512,6 +512,42 @@ TEST(Merger, SamplesPastTheEndOfTheFileAreLeftOut) {
     EXPECT_TRUE(sizes(movie.tracks[1]).empty());
     EXPECT_TRUE(chunk_offsets(movie.tracks[1]).empty());
     EXPECT_TRUE(stsc(movie.tracks[1]).empty());
+
+    // Samples a run declares beyond its box: 5 declared, 2 held; 3 declared
+    // by a run whose box ends inside its data offset.
+    qt_moov_info declared = movie_of({trak(1, kSoun, kNoSamples)});
+    const MergeReport beyond = merge(
+        declared,
+        moof({traf({tfhd(0x000001, 1, u64(1000)), trun(0x000200, 5, words({10, 10})), trun(0x000001, 3, hex("0000"))})}),
+        0, 5000);
+    EXPECT_EQ(beyond.samples_left_out, 3u + 3u);
+    EXPECT_EQ(sizes(declared.tracks[0]), (std::vector<uint32_t>{10, 10}));
+    EXPECT_EQ(stsc(declared.tracks[0]), (Chunks{{1, 2, 1}}));
+}
+
+// Sample and chunk numbers are 32-bit in the tables: a track stops at
+// 2^32 - 1 samples and says so, rather than wrap.
+TEST(Merger, ATrackTakesNoMoreThan2e32Minus1Samples) {
+    const Bytes nearly_full = hex(
+        "00000010 73747364 00000000 00000000"                // stsd, 0 entries
+        "00000018 73747473 00000000 00000001"                // stts, 1 run
+        "FFFFFFFE 000003E8"                                  //   2^32 - 2 x 1000
+        "0000001C 73747363 00000000 00000001"                // stsc, 1 run
+        "00000001 FFFFFFFE 00000001"                         //   chunk 1: all of them
+        "00000014 7374737A 00000000 00000064 FFFFFFFE"       // stsz: 2^32 - 2 x 100 bytes
+        "00000014 7374636F 00000000 00000001 00000030");     // stco: 0x30
+    // Three samples of 1000 ticks and 100 bytes at the moof, with and
+    // without per-sample fields.
+    const Bytes defaults = tfhd(0x020018, 1, words({1000, 100}));
+    for (const Bytes& run : {trun(0, 3), trun(0x000200, 3, words({100, 100, 100}))}) {
+        qt_moov_info movie = movie_of({trak(1, kSoun, nearly_full)});
+        const MergeReport report = merge(movie, moof({traf({defaults, run})}), 0, 1 << 20);
+        const qt_track_info& t = movie.tracks[0];
+        EXPECT_TRUE(report.too_many_samples);
+        EXPECT_EQ(t.sumSampleCounts(), 0xFFFFFFFFu);
+        EXPECT_EQ(t.stbl().stsz.constant_count, 0xFFFFFFFFu);
+        EXPECT_EQ(stsc(t), (Chunks{{1, 0xFFFFFFFE, 1}, {2, 1, 1}}));
+    }
 }
 
 // ---- A movie that already holds samples ----

@@ -257,18 +257,26 @@ TEST(MoofParser, HugeDeclaredCountReservesOnlyWhatTheBodyHolds) {
     EXPECT_LE(traf.truns[0].samples.capacity(), 1u);
 }
 
-TEST(MoofParser, RejectedRunsAddNothing) {
-    struct Row { const char* name; const char* body; };
+TEST(MoofParser, RejectedRunsAddNothingAndCutRunsOnlyTheirCount) {
+    struct Row { const char* name; const char* body; bool kept_cut; };
     const Row rows[] = {
-        {"empty", ""},
-        {"version 2", "02 000200 00000001 00000010"},
-        {"shorter than 8", "00 000200 0000"},
-        {"data offset cut", "00 000001 00000003 0000"},
-        {"first-sample flags cut", "00 000005 00000003 00000010"},
+        {"empty", "", false},
+        {"version 2", "02 000200 00000001 00000010", false},
+        {"shorter than 8", "00 000200 0000", false},
+        // 3 samples declared, then the box ends in its fixed part
+        {"data offset cut", "00 000001 00000003 0000", true},
+        {"first-sample flags cut", "00 000005 00000003 00000010", true},
     };
     for (const Row& row : rows) {
         const moof_traf_info_t traf = trun_from(hex(row.body));
-        EXPECT_TRUE(traf.truns.empty()) << row.name;
+        if (!row.kept_cut) {
+            EXPECT_TRUE(traf.truns.empty()) << row.name;
+            continue;
+        }
+        ASSERT_EQ(traf.truns.size(), 1u) << row.name;
+        EXPECT_TRUE(traf.truns[0].cut_short) << row.name;
+        EXPECT_EQ(traf.truns[0].sample_count, 3u) << row.name;
+        EXPECT_EQ(traf.truns[0].samples_held(), 0u) << row.name;
     }
 }
 
