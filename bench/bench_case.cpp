@@ -1,58 +1,94 @@
 #include "bench/bench_case.h"
 
+#include <fcntl.h>
+#include <malloc.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <vector>
 
-#include "bench/child_run.h"
-#include "bench/fingerprint.h"
-#include "bench/moov_probe.h"
-#include "bench/synthetic_file.h"
+#include "atoms/file_io.h"
+#include "atoms/fourcc.h"
+#include "atoms/moov.h"
+#include "atomstack/quicktime_stack.h"
 
 namespace {
 
-std::string describe_exit(const char* what, const ChildRun& run) {
-    if (!run.started) return std::string(what) + " could not be started";
-    if (run.exit_status < 0) return std::string(what) + " was killed by a signal";
+std::string run_problem(const char* what, const ChildRun& run) {
+    if (run.exit_status == 0) return "";
+    if (run.exit_status < 0) return std::string(what) + " was killed";
     return std::string(what) + " exited with status " + std::to_string(run.exit_status);
 }
 
-// Empty when the new moov holds the generated samples, track by track.
-std::string check_new_moov(const SyntheticFile& file) {
-    std::vector<uint64_t> counts;
-    if (!probe_sample_counts(file.path, counts)) return "no moov after conversion";
-    if (counts.size() != 2 || counts[0] != file.video_samples || counts[1] != file.audio_samples) {
-        std::string got;
-        for (uint64_t n : counts) got += (got.empty() ? "" : "+") + std::to_string(n);
-        return "new moov holds " + got + " samples";
+// Empty when the file's last top-level moov, read with the tool's own movie
+// model, holds the generated samples, track by track.
+std::string check_new_moov(const std::string& path, const Recording& file) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    quicktime_stack* qt = quicktime_stack_create(0);
+    quicktime_atom atom, moov;
+    if (quicktime_stack_assign_fd(qt, fd)) {
+        while (quicktime_stack_read_atom(qt, quicktime_stack_top(qt), &atom)) {
+            if (atom.type == fourcc("moov")) moov = atom;
+        }
     }
+    quicktime_stack_destroy(qt);
+    std::vector<unsigned char> body(moov.data_length);
+    const bool read = moov.absolute_data_offset != 0 && read_exact_at(fd, moov.absolute_data_offset, body);
+    if (fd >= 0) close(fd);
+    if (!read) return "no moov after conversion";
+    qt_moov_info movie;
+    movie.parse_atom_data(body.data(), body.size());
+    std::vector<uint64_t> counts;
+    for (const qt_track_info& track : movie.tracks) counts.push_back(track.sumSampleCounts());
+    if (counts == std::vector<uint64_t>{file.video_samples, file.audio_samples}) return "";
+    std::string got;
+    for (uint64_t n : counts) got += (got.empty() ? "" : "+") + std::to_string(n);
+    return "new moov holds " + got + " samples";
+}
+
+// What must come back after an undo: the size, the bytes of every written
+// region (FNV-1a) and the disk blocks in use, so that no hole was filled in.
+struct Fingerprint {
+    uint64_t size = 0;
+    uint64_t blocks = 0;
+    uint64_t hash = 0xcbf29ce484222325ull;
+    bool ok = false;
+};
+
+// Syncs the file first: the conversion's dirty pages are not charged to the
+// undo, and the block count has settled.
+Fingerprint take_fingerprint(const std::string& path, const std::vector<Region>& regions) {
+    Fingerprint f;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    f.ok = fd >= 0 && fsync(fd) == 0 && fstat(fd, &st) == 0;
+    f.size = static_cast<uint64_t>(st.st_size);
+    f.blocks = static_cast<uint64_t>(st.st_blocks);
+    std::vector<unsigned char> bytes;
+    for (const Region& r : regions) {
+        bytes.resize(r.length);
+        f.ok = f.ok && read_exact_at(fd, r.offset, bytes);
+        for (unsigned char b : bytes) f.hash = (f.hash ^ b) * 0x100000001b3ull;
+    }
+    if (fd >= 0) close(fd);
+    return f;
+}
+
+std::string compare_fingerprints(const Fingerprint& before, const Fingerprint& after) {
+    if (!before.ok || !after.ok) return "after undo: unreadable";
+    if (after.size != before.size) return "after undo: size differs";
+    if (after.hash != before.hash) return "after undo: bytes differ";
+    if (after.blocks != before.blocks) return "after undo: holes filled";
     return "";
 }
 
-std::string check_restored(const Fingerprint& original, const std::string& path, const SyntheticFile& file) {
-    std::string diff = compare_fingerprints(original, take_fingerprint(path, file.written));
-    return diff.empty() ? diff : "after undo: " + diff;
-}
-
-// One more conversion and undo under the system call trace. Where tracing
-// is not allowed the tool does not start and the file stays as it was.
-std::string traced_cycle(const std::string& tool, const std::string& path, const SyntheticFile& file,
-                         const Fingerprint& original, CaseResult& r) {
-    r.convert_calls = count_syscalls(tool, {"-f", path});
-    if (!r.convert_calls.traced) return "";
-    if (!r.convert_calls.ok || r.convert_calls.exit_status != 0) {
-        return "traced conversion exited with status " + std::to_string(r.convert_calls.exit_status);
-    }
-    std::string problem = check_new_moov(file);
-    if (!problem.empty()) return problem;
-    flush_file(path);
-    r.undo_calls = count_syscalls(tool, {"--undo", "-f", path});
-    if (!r.undo_calls.ok || r.undo_calls.exit_status != 0) {
-        return "traced undo exited with status " + std::to_string(r.undo_calls.exit_status);
-    }
-    return check_restored(original, path, file);
+// Folds one run into the figures so far.
+void fold(ChildRun& best, const ChildRun& run, bool first) {
+    best.seconds = first ? run.seconds : std::min(best.seconds, run.seconds);
+    best.cpu_seconds = first ? run.cpu_seconds : std::min(best.cpu_seconds, run.cpu_seconds);
+    best.peak_rss_kib = std::max(best.peak_rss_kib, run.peak_rss_kib);
+    best.write_calls = std::max(best.write_calls, run.write_calls);
 }
 
 }  // namespace
@@ -61,51 +97,25 @@ CaseResult run_case(const std::string& tool, const std::string& path, Timing tim
                     bool keep) {
     CaseResult r;
     r.timing = timing;
-    SyntheticFile file;
-    std::string error;
-    const bool written = write_synthetic_file(path, timing, samples, file, error);
-    r.samples = file.samples();
-    r.video_samples = file.video_samples;
-    r.audio_samples = file.audio_samples;
-    r.fragments = file.fragments;
-    r.file_size = file.size;
-    if (!written) {
-        r.problem = error;
-        if (!keep) unlink(path.c_str());
-        return r;
-    }
-
-    const Fingerprint original = take_fingerprint(path, file.written);
-    if (!original.ok) r.problem = "cannot read the generated file";
-    for (int i = 0; i < repeat && r.ok(); ++i) {
+    const bool written = write_recording(path, timing, samples, r.file, r.problem);
+    const Fingerprint original = take_fingerprint(path, r.file.written);
+    for (int i = 0; i < repeat && written; ++i) {
         const ChildRun convert = run_child(tool, {"-f", path});
-        if (!convert.started || convert.exit_status != 0) {
-            r.problem = describe_exit("conversion", convert);
-            break;
-        }
-        r.problem = check_new_moov(file);
+        r.problem = run_problem("conversion", convert);
+        if (r.ok()) r.problem = check_new_moov(path, r.file);
+        // Every run forks from the bench and starts with its pages: hand the
+        // movie just read back to the system, or it shows in the next peak.
+        malloc_trim(0);
         if (!r.ok()) break;
-        // Flushed outside the timed runs, so that the undo is not charged
-        // for the conversion's dirty pages.
-        flush_file(path);
+        take_fingerprint(path, {});  // only the sync, outside the timed undo
         const ChildRun undo = run_child(tool, {"--undo", "-f", path});
-        if (!undo.started || undo.exit_status != 0) {
-            r.problem = describe_exit("undo", undo);
-            break;
-        }
-        r.problem = check_restored(original, path, file);
+        r.problem = run_problem("undo", undo);
+        if (r.ok()) r.problem = compare_fingerprints(original, take_fingerprint(path, r.file.written));
         if (!r.ok()) break;
-
-        r.convert_seconds = i == 0 ? convert.seconds : std::min(r.convert_seconds, convert.seconds);
-        r.convert_cpu_seconds = i == 0 ? convert.cpu_seconds : std::min(r.convert_cpu_seconds, convert.cpu_seconds);
-        r.undo_seconds = i == 0 ? undo.seconds : std::min(r.undo_seconds, undo.seconds);
-        r.convert_peak_kib = std::max(r.convert_peak_kib, convert.peak_rss_kib);
-        r.undo_peak_kib = std::max(r.undo_peak_kib, undo.peak_rss_kib);
-        r.convert_syscw = std::max(r.convert_syscw, convert.write_calls);
-        r.undo_syscw = std::max(r.undo_syscw, undo.write_calls);
+        fold(r.convert, convert, i == 0);
+        fold(r.undo, undo, i == 0);
         ++r.runs;
     }
-    if (r.ok()) r.problem = traced_cycle(tool, path, file, original, r);
     if (!keep) unlink(path.c_str());
     return r;
 }

@@ -1,111 +1,127 @@
-// morvak_bench: measures morvak_fragflat on large synthetic recordings.
-#include <sys/resource.h>
+// morvak_bench: measures morvak_fragflat on large synthetic recordings, each
+// converted and undone a few times, and prints the figures against the
+// speed, write-call and memory targets.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "bench/bench_case.h"
-#include "bench/options.h"
 #include "bench/report.h"
 
 namespace {
 
-bool is_executable(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
-}
+const char kUsage[] =
+    "morvak_bench [options]\n"
+    " --tool <path>      morvak_fragflat to measure (default: the one built with this program)\n"
+    " --dir <directory>  where the files go (default: a new directory under $TMPDIR or /tmp)\n"
+    " --sizes <n,n,...>  samples per file, both tracks together (default 10000,100000,1000000)\n"
+    " --repeat <n>       conversions per file; the fastest counts (default 5)\n"
+    " --keep             leave the generated files in place\n"
+    " -h --help          show this text\n";
 
-// The tool beside this program, or in the build tree's bin/ next to bench/.
-std::string find_tool() {
-    char self[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) return "";
-    std::string dir(self, static_cast<size_t>(n));
-    dir.erase(dir.find_last_of('/') + 1);
-    for (const char* rel : {"morvak_fragflat", "../bin/morvak_fragflat"}) {
-        if (is_executable(dir + rel)) return dir + rel;
-    }
-    return "";
-}
-
-struct WorkDir {
-    std::string path;
-    bool created = false;
+struct Options {
+    std::string tool = MORVAK_TOOL;  // the one built with the bench
+    std::string dir;   // empty: a fresh directory under $TMPDIR or /tmp
+    std::vector<uint64_t> sizes{10000, 100000, 1000000};
+    int repeat = 5;
+    bool keep = false;
 };
 
-bool make_work_dir(const std::string& wanted, WorkDir& out) {
-    if (wanted.empty()) {
+// A comma-separated list of counts from 1 up, in decimal digits only.
+bool parse_counts(const std::string& text, std::vector<uint64_t>& out) {
+    out.clear();
+    std::istringstream list(text + ",");
+    for (std::string item; std::getline(list, item, ',');) {
+        if (item.empty() || item.size() > 18 || item.find_first_not_of("0123456789") != std::string::npos) return false;
+        out.push_back(std::stoull(item));
+        if (out.back() == 0) return false;
+    }
+    return true;
+}
+
+// -1 to go on, else the exit status.
+int parse_options(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool has_value = i + 1 < argc;
+        std::vector<uint64_t> n;
+        if (a == "-h" || a == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (a == "--keep") {
+            o.keep = true;
+        } else if (a == "--tool" && has_value) {
+            o.tool = argv[++i];
+        } else if (a == "--dir" && has_value) {
+            o.dir = argv[++i];
+        } else if (a == "--sizes" && has_value && parse_counts(argv[++i], o.sizes)) {
+        } else if (a == "--repeat" && has_value && parse_counts(argv[++i], n) && n.size() == 1 && n[0] <= 100) {
+            o.repeat = static_cast<int>(n[0]);
+        } else {
+            std::fprintf(stderr, "morvak_bench: unknown, incomplete or bad option %s\n%s", a.c_str(), kUsage);
+            return 2;
+        }
+    }
+    return -1;
+}
+
+// The directory asked for (made when missing) or a fresh one; `created`
+// tells whether it is ours to remove.
+bool make_work_dir(std::string& dir, bool& created) {
+    if (dir.empty()) {
         const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/morvak-bench-XXXXXX";
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        if (mkdtemp(buf.data()) == nullptr) return false;
-        out.path = buf.data();
-        out.created = true;
-        return true;
+        dir = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/morvak-bench-XXXXXX";
+        return created = mkdtemp(dir.data()) != nullptr;
     }
-    out.path = wanted;
-    if (mkdir(wanted.c_str(), 0755) == 0) {
-        out.created = true;
-        return true;
-    }
-    struct stat st;
-    return errno == EEXIST && stat(wanted.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    created = mkdir(dir.c_str(), 0755) == 0;
+    struct stat st {};
+    return created || (errno == EEXIST && stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    BenchOptions opts;
-    int rc = parse_options(argc, argv, opts);
+    Options o;
+    const int rc = parse_options(argc, argv, o);
     if (rc >= 0) return rc;
-    if (opts.tool.empty()) opts.tool = find_tool();
-    if (opts.tool.empty() || !is_executable(opts.tool)) {
+    if (access(o.tool.c_str(), X_OK) != 0) {
         std::fprintf(stderr, "morvak_bench: morvak_fragflat not found; give it with --tool\n");
         return 2;
     }
-    WorkDir dir;
-    if (!make_work_dir(opts.dir, dir)) {
-        std::fprintf(stderr, "morvak_bench: cannot use directory %s: %s\n", opts.dir.c_str(), std::strerror(errno));
+    bool created = false;
+    if (!make_work_dir(o.dir, created)) {
+        std::fprintf(stderr, "morvak_bench: cannot use directory %s: %s\n", o.dir.c_str(), std::strerror(errno));
         return 2;
     }
-    std::sort(opts.sizes.begin(), opts.sizes.end());
-    opts.sizes.erase(std::unique(opts.sizes.begin(), opts.sizes.end()), opts.sizes.end());
+    std::sort(o.sizes.begin(), o.sizes.end());
+    o.sizes.erase(std::unique(o.sizes.begin(), o.sizes.end()), o.sizes.end());
 
-    std::printf("tool %s\nfiles in %s; fastest of %d conversions per file\n", opts.tool.c_str(), dir.path.c_str(),
-                opts.repeat);
+    std::printf("tool %s\nfiles in %s; fastest of %d conversions per file\n", o.tool.c_str(), o.dir.c_str(), o.repeat);
     std::printf("samples: both tracks together (30 fps video in 2 s fragments, 44.1 kHz audio frames);\n"
                 "media payloads are holes in sparse files.\n"
-                "convert, cpu, peak RSS: fastest wall time, fastest user+system time and highest memory\n"
-                "of the timed runs; writes (write, pwrite, truncate calls) and syncs: from one more, traced run.\n\n");
+                "convert, cpu, undo: fastest wall and user+system time; peak RSS and writes (write calls,\n"
+                "syscw in /proc/<pid>/io): highest over the runs.\n\n");
     std::fflush(stdout);
-
     std::vector<CaseResult> results;
     for (Timing timing : {Timing::constant, Timing::varying}) {
-        for (uint64_t samples : opts.sizes) {
-            const std::string path = dir.path + "/" + timing_name(timing) + "-" + std::to_string(samples) + ".mp4";
-            std::fprintf(stderr, "%s, %llu samples ...\n", timing_name(timing),
-                         static_cast<unsigned long long>(samples));
-            results.push_back(run_case(opts.tool, path, timing, samples, opts.repeat, opts.keep));
+        for (uint64_t samples : o.sizes) {
+            const std::string name = timing_name(timing) + std::string("-") + std::to_string(samples);
+            std::fprintf(stderr, "%s ...\n", name.c_str());
+            const std::string path = o.dir + "/" + name + ".mp4";
+            results.push_back(run_case(o.tool, path, timing, samples, o.repeat, o.keep));
         }
     }
-    if (dir.created && !opts.keep) rmdir(dir.path.c_str());
+    if (created && !o.keep) rmdir(o.dir.c_str());
 
     print_table(results);
-    // A child's peak memory can include what the bench held when it forked.
-    struct rusage self;
-    if (getrusage(RUSAGE_SELF, &self) == 0) {
-        std::printf("(children fork from the bench, whose own peak RSS is %.1f MiB)\n",
-                    static_cast<double>(self.ru_maxrss) / 1024);
-    }
     const bool targets_met = print_targets(results);
     const bool all_ok = std::all_of(results.begin(), results.end(), [](const CaseResult& r) { return r.ok(); });
     return all_ok && targets_met ? 0 : 1;

@@ -185,29 +185,60 @@ Atom moov_with_payload(uint64_t payload_len, bool fragmented) {
     return moov;
 }
 
+uint64_t TrackRun::data_bytes() const {
+    uint64_t bytes = 0;
+    for (const Sample& s : samples) bytes += s.size;
+    return bytes;
+}
+
+Atom fragment(uint32_t sequence, const std::vector<TrackRun>& runs, std::optional<uint64_t> base_data_offset) {
+    const uint32_t kBaseDataOffsetPresent = 0x000001;  // tfhd
+    const uint32_t kDefaultBaseIsMoof = 0x020000;      // tfhd
+    const uint32_t kDataOffsetPresent = 0x000001;      // trun, then its per-sample fields
+    const uint32_t kDuration = 0x000100, kSize = 0x000200, kFlags = 0x000400, kCompositionOffset = 0x000800;
+    Atom m = container("moof", {full("mfhd", 0, 0, u32s({sequence}))});
+    for (const TrackRun& run : runs) {
+        uint32_t fields = 0;
+        bool negative = false;
+        for (const Sample& s : run.samples) {
+            fields |= (s.duration ? kDuration : 0) | (s.size ? kSize : 0) | (s.flags ? kFlags : 0) |
+                      (s.composition_offset ? kCompositionOffset : 0);
+            negative = negative || s.composition_offset < 0;
+        }
+        Bytes trun_body;
+        BeWriter w(trun_body);
+        w.u32(static_cast<uint32_t>(run.samples.size()));
+        w.u32(0);  // data offset, patched below
+        for (const Sample& s : run.samples) {
+            if (fields & kDuration) w.u32(s.duration);
+            if (fields & kSize) w.u32(s.size);
+            if (fields & kFlags) w.u32(s.flags);
+            if (fields & kCompositionOffset) w.u32(static_cast<uint32_t>(s.composition_offset));
+        }
+        Bytes tfhd_body = u32s({run.track_id});
+        if (base_data_offset) BeWriter(tfhd_body).u64(*base_data_offset);
+        Bytes tfdt_body;
+        BeWriter(tfdt_body).u64(run.decode_time);
+        const uint32_t tfhd_flags = base_data_offset ? kBaseDataOffsetPresent : kDefaultBaseIsMoof;
+        m.children.push_back(container("traf", {full("tfhd", 0, tfhd_flags, std::move(tfhd_body)),
+                                                full("tfdt", 1, 0, std::move(tfdt_body)),
+                                                full("trun", negative ? 1 : 0, kDataOffsetPresent | fields,
+                                                     std::move(trun_body))}));
+    }
+    // Both bases are the moof's start: the first run's data lies right after
+    // the next mdat's 8-byte header, each further run after the one before.
+    uint64_t data_offset = m.real_size() + 8;
+    for (size_t i = 0; i < runs.size(); ++i) {
+        be::put_u32(m.children[i + 1].children[2].payload.data() + 8, static_cast<uint32_t>(data_offset));
+        data_offset += runs[i].data_bytes();
+    }
+    return m;
+}
+
 Atom moof(uint32_t sequence, uint32_t track_id, uint64_t decode_time, uint32_t sample_count,
           uint32_t sample_size) {
-    const uint32_t kDefaultBaseIsMoof = 0x020000;
-    const uint32_t kSampleSizePresent = 0x000200;
-    const uint32_t kDataOffsetPresent = 0x000001;
-    Bytes trun_body;
-    {
-        BeWriter w(trun_body);
-        w.u32(sample_count);
-        w.u32(0);  // data offset, patched below
-        for (uint32_t i = 0; i < sample_count; ++i) w.u32(sample_size);
-    }
-    Bytes tfdt_body;
-    BeWriter(tfdt_body).u64(decode_time);
-    Atom traf = container("traf", {full("tfhd", 0, kDefaultBaseIsMoof, u32s({track_id})),
-                                   full("tfdt", 1, 0, std::move(tfdt_body)),
-                                   full("trun", 0, kDataOffsetPresent | kSampleSizePresent,
-                                        std::move(trun_body))});
-    Atom m = container("moof", {full("mfhd", 0, 0, u32s({sequence})), std::move(traf)});
-    // The samples follow in the next mdat, right after its 8-byte header.
-    Bytes& trun_payload = m.children[1].children[2].payload;
-    be::put_u32(trun_payload.data() + 8, static_cast<uint32_t>(m.real_size() + 8));
-    return m;
+    const std::vector<Sample> samples(sample_count, Sample{0, sample_size});
+    return fragment(sequence, {TrackRun{track_id, decode_time, samples}});
 }
 
 Bytes serialise(const Atom& atom) {

@@ -56,8 +56,31 @@ Atom minimal_track(uint32_t track_id, const std::string& handler, uint32_t times
 // rest filled by a `free` child.
 Atom moov_with_payload(uint64_t payload_len, bool fragmented);
 
-// One fragment: mfhd, and a traf with tfhd (default-base-is-moof), tfdt and a
-// trun of `sample_count` samples of `sample_size` bytes.
+// One sample of a track run. A field that is 0 in every sample of its run is
+// left out of the trun, so that the tfhd and trex defaults apply.
+struct Sample {
+    uint32_t duration = 0;
+    uint32_t size = 0;
+    uint32_t flags = 0;
+    int32_t composition_offset = 0;
+};
+
+struct TrackRun {
+    uint32_t track_id = 1;
+    uint64_t decode_time = 0;
+    std::vector<Sample> samples;
+    uint64_t data_bytes() const;
+};
+
+// One fragment: mfhd, then a traf per run (tfhd, tfdt version 1, one trun with
+// a data offset), the runs' data one after the other in the mdat that follows
+// the moof, after its 8-byte header. With base_data_offset (the moof's own
+// file position) the tfhd carries it; without, the tfhd sets
+// default-base-is-moof. A run with a negative composition offset gets a
+// version 1 trun.
+Atom fragment(uint32_t sequence, const std::vector<TrackRun>& runs,
+              std::optional<uint64_t> base_data_offset = std::nullopt);
+// fragment() of one run of `sample_count` samples of `sample_size` bytes.
 Atom moof(uint32_t sequence, uint32_t track_id, uint64_t decode_time, uint32_t sample_count,
           uint32_t sample_size);
 
