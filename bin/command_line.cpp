@@ -1,5 +1,6 @@
 #include "bin/command_line.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -45,6 +46,10 @@ int parse_command_line(int argc, char** argv) {
         if (std::strcmp(word, "h") == 0 || std::strcmp(word, "help") == 0) {
             print_usage();
             return 1;
+        }
+        if (std::strcmp(word, "version") == 0) {
+            std::printf("morvak_fragflat %s\n", MORVAK_VERSION);
+            return 0;
         }
         if (std::strcmp(word, "f") == 0) {
             if (i + 1 >= argc) return 1;
