@@ -48,14 +48,15 @@ void split_single_offset(qt_saio_info& saio, const qt_stbl_info& stbl) {
     }
 }
 
-const RawAtom kNoStsd;
-
-SampleProtection protection_of(const qt_track_info& track, uint32_t description_index) {
-    const RawAtom* stsd = track.stbl().other_atoms.find(fourcc("stsd"));
-    return sample_protection(stsd ? *stsd : kNoStsd, description_index);
-}
-
 }  // namespace
+
+const SampleProtection& AuxInfoMerge::protection() {
+    if (!protection_) {
+        const RawAtom* stsd = track_.stbl().other_atoms.find(fourcc("stsd"));
+        protection_ = stsd ? sample_protection(*stsd, description_index_) : SampleProtection{};
+    }
+    return *protection_;
+}
 
 AuxInfoMerge::AuxInfoMerge(const moof_traf_info_t& traf, qt_track_info& track, uint64_t data_base,
                            const MoofBody& moof, uint32_t description_index)
@@ -77,7 +78,7 @@ AuxInfoMerge::AuxInfoMerge(const moof_traf_info_t& traf, qt_track_info& track, u
         for (uint64_t o : saio->offsets) s.offsets.push_back(saturating_add(data_base, o));
         add(std::move(s), saiz.info_type);
     }
-    if (streams_.empty() && traf.senc.present) from_sample_encryption(description_index);
+    if (streams_.empty() && traf.senc.present) from_sample_encryption();
 }
 
 void AuxInfoMerge::add(Stream stream, const AuxInfoType& kind) {
@@ -98,7 +99,7 @@ void AuxInfoMerge::add(Stream stream, const AuxInfoType& kind) {
 
     // The encryption information of a protected track: implied by the
     // scheme, or named as it.
-    const SampleProtection p = protection_of(track_, description_index_);
+    const SampleProtection& p = protection();
     const bool encryption = !kind.present || (kind.type == p.scheme_type && kind.parameter == 0);
     bool copying = false;
     for (const Stream& s : streams_) copying = copying || s.copied;
@@ -109,12 +110,12 @@ void AuxInfoMerge::add(Stream stream, const AuxInfoType& kind) {
     streams_.push_back(std::move(stream));
 }
 
-void AuxInfoMerge::from_sample_encryption(uint32_t description_index) {
+void AuxInfoMerge::from_sample_encryption() {
     const moof_traf_info_t::sample_encryption_t& senc = traf_.senc;
     const bool maps = (senc.flags & kSubsampleMapFlag) != 0;
     size_t iv_size = senc.iv_size;
     if (!senc.iv_size_given) {
-        const SampleProtection p = protection_of(track_, description_index);
+        const SampleProtection& p = protection();
         if (p.known) {
             iv_size = p.per_sample_iv_size;
         } else if (!maps && senc.sample_count != 0 && senc.entries.size() % senc.sample_count == 0) {

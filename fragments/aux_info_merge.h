@@ -23,8 +23,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
+#include "atoms/sample_protection.h"
 #include "atoms/track.h"
 #include "fragments/moof_records.h"
 
@@ -60,7 +62,9 @@ private:
     };
 
     void add(Stream stream, const AuxInfoType& kind);
-    void from_sample_encryption(uint32_t description_index);
+    void from_sample_encryption();
+    // The traf's sample description's, looked up once when needed.
+    const SampleProtection& protection();
     static uint64_t sizes_before(const Stream& s, uint64_t traf_index);
     uint64_t where(const Stream& s, size_t run, uint64_t run_first, uint64_t traf_index) const;
     void copy(const Stream& s, size_t run, uint64_t run_first, uint64_t traf_index, uint64_t track_index);
@@ -69,5 +73,6 @@ private:
     qt_track_info& track_;
     MoofBody moof_;
     uint32_t description_index_;
+    std::optional<SampleProtection> protection_;
     std::vector<Stream> streams_;
 };
