@@ -25,9 +25,8 @@ void qt_saio_info::clear() {
 bool qt_saio_info::parse_atom_data(const unsigned char* data, size_t len) {
     clear();
     BeReader r(data, len);
-    const uint32_t version_flags = r.u32();
-    const uint32_t version = version_flags >> 24;
-    info_type.read(r, version_flags & 0xFFFFFF);
+    const uint8_t version = r.u8();
+    info_type.read(r, r.u24());
     const uint32_t entries = r.u32();
     if (!r.ok() || version > kVersionWide) {
         clear();

@@ -25,11 +25,11 @@ void qt_saiz_info::clear() {
 bool qt_saiz_info::parse_atom_data(const unsigned char* data, size_t len) {
     clear();
     BeReader r(data, len);
-    const uint32_t version_flags = r.u32();
-    info_type.read(r, version_flags & 0xFFFFFF);
+    const uint8_t version = r.u8();
+    info_type.read(r, r.u24());
     const uint8_t size = r.u8();
     const uint32_t count = r.u32();
-    if (!r.ok() || (version_flags >> 24) != 0) {
+    if (!r.ok() || version != 0) {
         clear();
         return false;
     }

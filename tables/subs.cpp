@@ -28,9 +28,8 @@ void qt_subs_info::clear() {
 bool qt_subs_info::parse_atom_data(const unsigned char* data, size_t len) {
     clear();
     BeReader r(data, len);
-    const uint32_t version_flags = r.u32();
-    const uint32_t version = version_flags >> 24;
-    flags = version_flags & 0xFFFFFF;
+    const uint8_t version = r.u8();
+    flags = r.u24();
     const uint32_t count = r.u32();
     if (!r.ok() || version > kVersionWide) {
         clear();
