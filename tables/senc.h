@@ -7,12 +7,13 @@
 // and refuses the file otherwise).
 //
 // Built one sample at a time from the information of the fragments. A sample
-// without any is described as a clear one (a zero IV and one clear range
-// over the whole sample) when the track has per-sample IVs, or as encrypted
-// whole with the track's constant IV when it has none. When information
-// cannot be copied (it lies outside the moof that describes it) the copy is
-// given up and no senc is written. A senc read from a movie atom is written
-// back as read unless fragments add to the track's information.
+// without any is described as a clear one (a zero IV and clear ranges over
+// the whole sample) when the track has per-sample IVs, or as encrypted whole
+// with the track's constant IV when it has none. When information cannot be
+// copied (it lies outside the moof that describes it) the copy is given up
+// and no senc is written. A senc read from a movie atom is written back as
+// read unless fragments add to the track's information; it is then dropped,
+// as its entries cannot be split without the IV size.
 #pragma once
 
 #include <sys/types.h>
