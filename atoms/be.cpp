@@ -60,6 +60,14 @@ uint16_t BeReader::u16() {
     return v;
 }
 
+uint32_t BeReader::u24() {
+    if (!take(3)) return 0;
+    uint32_t v = (uint32_t{be::read_u16(p_)} << 8) | p_[2];
+    p_ += 3;
+    left_ -= 3;
+    return v;
+}
+
 uint32_t BeReader::u32() {
     if (!take(4)) return 0;
     uint32_t v = be::read_u32(p_);

@@ -31,6 +31,7 @@ public:
 
     uint8_t u8();
     uint16_t u16();
+    uint32_t u24();  // a full atom's flags
     uint32_t u32();
     uint64_t u64();
     int32_t s32() { return static_cast<int32_t>(u32()); }

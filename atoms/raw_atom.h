@@ -2,6 +2,8 @@
 // whole, header included, exactly as read, and written back in the order met.
 #pragma once
 
+#include <algorithm>
+#include <cstdint>
 #include <vector>
 
 #include "atoms/be.h"
@@ -12,6 +14,17 @@ using RawAtom = std::vector<unsigned char>;
 class RawAtomList {
 public:
     void add(const ChildAtom& child) { atoms_.emplace_back(child.atom, child.atom + child.size); }
+    // Adds the atom unless one with the same bytes is there already.
+    void add_once(const RawAtom& atom) {
+        if (std::find(atoms_.begin(), atoms_.end(), atom) == atoms_.end()) atoms_.push_back(atom);
+    }
+    // The first atom of this type, or null.
+    const RawAtom* find(uint32_t type) const {
+        for (const RawAtom& a : atoms_) {
+            if (a.size() >= 8 && be::read_u32(a.data() + 4) == type) return &a;
+        }
+        return nullptr;
+    }
     void clear() { atoms_.clear(); }
     bool empty() const { return atoms_.empty(); }
     size_t count() const { return atoms_.size(); }

@@ -1,16 +1,28 @@
 // qt_stbl_info: the sample table box (stbl, inside minf). Holds the seven
-// tables the conversion extends; every other child (the sample descriptions
-// first among them) is carried byte for byte and written before the tables.
+// tables the conversion extends, and the per-sample details that fragments
+// continue: sample groups (sgpd, sbgp), sub-samples (subs) and auxiliary
+// information (saiz, saio; senc as a copy for readers that need it). Every
+// other child (the sample descriptions first among them), and any of these
+// boxes in a form that cannot be read, is carried byte for byte and written
+// before the tables.
 #pragma once
+
+#include <vector>
 
 #include "atoms/raw_atom.h"
 #include "tables/ctts.h"
+#include "tables/saio.h"
+#include "tables/saiz.h"
+#include "tables/sbgp.h"
 #include "tables/sdtp.h"
+#include "tables/senc.h"
+#include "tables/sgpd.h"
 #include "tables/stco.h"
 #include "tables/stsc.h"
 #include "tables/stss.h"
 #include "tables/stsz.h"
 #include "tables/stts.h"
+#include "tables/subs.h"
 
 class qt_stbl_info {
 public:
@@ -21,6 +33,14 @@ public:
     qt_ctts_info ctts;
     qt_stss_info stss;
     qt_stts_info stts;
+    // Boxes that come once per grouping type, flags value or kind of
+    // information, in the order read or added.
+    std::vector<qt_sgpd_info> sgpd;
+    std::vector<qt_sbgp_info> sbgp;
+    std::vector<qt_subs_info> subs;
+    qt_senc_info senc;
+    std::vector<qt_saiz_info> saiz;
+    std::vector<qt_saio_info> saio;
     RawAtomList other_atoms;
 
     void clear();

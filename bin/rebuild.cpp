@@ -51,7 +51,8 @@ bool merge_fragments(MergeReport& total) {
         buffer.resize(atom.data_length);
         long got = quicktime_stack_read(mp4_qt, &atom, buffer.data(), static_cast<long>(atom.data_length));
         if (got < 0 || static_cast<uint64_t>(got) != atom.data_length) return false;
-        MergeReport r = append_from_moof_atom(mp4_moov_info, buffer.data(), buffer.size(), atom.start_offset, bounds);
+        MergeReport r = append_from_moof_atom(mp4_moov_info, buffer.data(), buffer.size(), atom.start_offset, bounds,
+                                              static_cast<unsigned>(atom.absolute_data_offset - atom.start_offset));
         total.unlocated_trafs += r.unlocated_trafs;
         total.samples_left_out += r.samples_left_out;
         if (r.too_many_samples) {

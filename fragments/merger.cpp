@@ -1,10 +1,12 @@
 #include "fragments/merger.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "atoms/saturating.h"
 #include "fragments/fragment_flags.h"
 #include "fragments/moof_parser.h"
+#include "fragments/traf_details.h"
 
 namespace {
 
@@ -89,10 +91,17 @@ uint64_t room_for_samples(const qt_track_info& track) {
     return kMax - samples;
 }
 
+// Where a run stands in its traf: its place among the runs and the traf's
+// index of its first sample.
+struct RunPlace {
+    size_t run;
+    uint64_t traf_first;
+};
+
 // Appends one run's samples that lie before file_end; returns the end of the
 // run's data.
-uint64_t merge_run(qt_track_info* track, const SampleResolver& resolver, const trun_t& run, uint64_t start,
-                   MergeBounds& bounds, MergeReport& report) {
+uint64_t merge_run(qt_track_info* track, TrafDetails* details, const SampleResolver& resolver, const trun_t& run,
+                   RunPlace place, uint64_t start, MergeBounds& bounds, MergeReport& report) {
     if (run.cut_short) {
         if (track) report.samples_left_out += run.sample_count;
         return start;
@@ -103,9 +112,12 @@ uint64_t merge_run(qt_track_info* track, const SampleResolver& resolver, const t
     const uint64_t first_index = track ? track->sumSampleCounts() : 0;
     const uint64_t table_room = track ? room_for_samples(*track) : 0;
     auto fits = [&](uint64_t at, uint32_t size) { return at <= file_end && size <= file_end - at; };
+    // Samples are kept from the run's first on, so the kept one is also the
+    // run's sample number `kept`.
     auto append = [&](const trun_sample_t& s) {
         track->appendSample(s.duration, s.size, s.flags,
                             static_cast<int32_t>(static_cast<uint32_t>(s.composition_offset)), first_index + kept);
+        details->sample(place.run, place.traf_first, place.traf_first + kept, first_index + kept);
         ++kept;
     };
 
@@ -153,7 +165,10 @@ uint64_t merge_run(qt_track_info* track, const SampleResolver& resolver, const t
         }
         pos = saturating_add(start, saturating_mul(held, rest.size));
     }
-    if (track && kept > 0) track->appendChunk(start, static_cast<uint32_t>(kept), resolver.sample_description_index());
+    if (track && kept > 0) {
+        track->appendChunk(start, static_cast<uint32_t>(kept), resolver.sample_description_index());
+        details->chunk(place.run, place.traf_first);
+    }
     return pos;
 }
 
@@ -166,11 +181,13 @@ MergeReport append_from_moof_atom(qt_moov_info& movie, const unsigned char* data
 }
 
 MergeReport append_from_moof_atom(qt_moov_info& movie, const unsigned char* data, size_t len, uint64_t moof_offset,
-                                  MergeBounds& bounds) {
+                                  MergeBounds& bounds, unsigned header_bytes) {
     bounds.empty_samples_left = len;
     MergeReport report;
     moof_info_t moof;
     parse_moof_atom(moof, data, len);
+    for (const std::vector<unsigned char>& pssh : moof.pssh) movie.other_atoms.add_once(pssh);
+    const MoofBody body{data, len, saturating_add(moof_offset, header_bytes)};
 
     const qt_trex_info no_defaults{};
     uint64_t previous_traf_end = moof_offset;
@@ -184,11 +201,17 @@ MergeReport append_from_moof_atom(qt_moov_info& movie, const unsigned char* data
         else if (traf.tf_flags & tfhd_flags::kDefaultBaseIsMoof) base = moof_offset;
 
         const SampleResolver resolver{traf, track ? track->trex : no_defaults};
+        std::optional<TrafDetails> details;
+        if (track) details.emplace(traf, *track, base, body, resolver.sample_description_index());
         uint64_t next = base;
+        RunPlace place{0, 0};
         for (const trun_t& run : traf.truns) {
             const uint64_t start = run.has_data_offset ? offset_by(base, run.data_offset) : next;
-            next = merge_run(track, resolver, run, start, bounds, report);
+            next = merge_run(track, details ? &*details : nullptr, resolver, run, place, start, bounds, report);
+            ++place.run;
+            place.traf_first = saturating_add(place.traf_first, run.sample_count);
         }
+        if (details) details->finish();
         previous_traf_end = next;
     }
     return report;

@@ -7,6 +7,10 @@
 // start when default-base-is-moof is set, else the moof start for the first
 // traf and the end of the previous traf's data for later ones; a run without
 // a data offset continues right after the previous run's data.
+//
+// What a traf says about its samples beside the runs is carried along for
+// the samples kept (traf_details.h); the moof's pssh boxes go into the movie
+// once each.
 #pragma once
 
 #include <cstddef>
@@ -43,9 +47,10 @@ struct MergeBounds {
     const std::vector<uint64_t>* moof_starts = nullptr;
 };
 
-// moof_offset: file offset of the moof's header.
+// moof_offset: file offset of the moof's header; header_bytes: its length
+// (8, or 16 with a 64-bit size), so that data lies at moof_offset + header_bytes.
 MergeReport append_from_moof_atom(qt_moov_info& movie, const unsigned char* data, size_t len,
-                                  uint64_t moof_offset, MergeBounds& bounds);
+                                  uint64_t moof_offset, MergeBounds& bounds, unsigned header_bytes = 8);
 // One moof on its own: its runs may claim the bytes up to file_end.
 MergeReport append_from_moof_atom(qt_moov_info& movie, const unsigned char* data, size_t len,
                                   uint64_t moof_offset, uint64_t file_end = UINT64_MAX);

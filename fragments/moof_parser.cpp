@@ -20,6 +20,11 @@
 //             u32 first_sample_flags, then per sample the flagged fields of
 //             u32 duration, u32 size, u32 flags, 32-bit composition offset
 //             (unsigned in v0, signed in v1)
+//   senc  v0: u32 sample_count, then per sample an IV and, with flag 0x2,
+//             u16 subsample_count and that many {u16 clear, u32 protected}
+//   uuid  a2394f52-5a9b-4f14-a244-6c427c648df4 (PIFF sample encryption):
+//             v0 as senc, with flag 0x1 u24 AlgorithmID, u8 IV_size,
+//             16 bytes KID before the sample count
 
 namespace {
 
@@ -27,6 +32,19 @@ constexpr size_t kFixedBody = 8;      // version, flags and one 32-bit field
 constexpr size_t kTfdtV1Body = 12;
 constexpr size_t kFieldBytes = 4;
 constexpr size_t kBaseDataOffsetBytes = 8;
+constexpr size_t kUuidBytes = 16;
+constexpr unsigned char kPiffSampleEncryption[kUuidBytes] = {0xA2, 0x39, 0x4F, 0x52, 0x5A, 0x9B, 0x4F, 0x14,
+                                                              0xA2, 0x44, 0x6C, 0x42, 0x7C, 0x64, 0x8D, 0xF4};
+constexpr uint32_t kPiffOverrideFlag = 0x000001;
+constexpr size_t kPiffAlgorithmBytes = 3;
+constexpr size_t kKidBytes = 16;
+
+// Reads the child into a new element of `boxes` when its body is readable.
+template <typename Table>
+void parse_into(std::vector<Table>& boxes, const ChildAtom& c) {
+    Table t;
+    if (t.parse_atom_data(c.body(), c.body_len())) boxes.push_back(std::move(t));
+}
 
 size_t bytes_per_sample(uint32_t tr_flags) {
     size_t bytes = 0;
@@ -127,6 +145,25 @@ void moof_traf_info_t::parse_trun(const unsigned char* data, size_t len) {
     truns.push_back(std::move(run));
 }
 
+void moof_traf_info_t::parse_senc(const unsigned char* data, size_t len, uint64_t at, bool piff) {
+    if (senc.present || len < kFixedBody || data[0] != 0) return;  // the first one counts
+    BeReader r(data, len);
+    sample_encryption_t e;
+    e.flags = r.u32() & kFullBoxFlagsMask;
+    if (piff && (e.flags & kPiffOverrideFlag)) {
+        r.skip(kPiffAlgorithmBytes);
+        e.iv_size = r.u8();
+        r.skip(kKidBytes);
+        e.iv_size_given = true;
+    }
+    e.sample_count = r.u32();
+    if (!r.ok()) return;
+    e.entries_at = at + (len - r.remaining());
+    e.entries.assign(r.here(), r.here() + r.remaining());
+    e.present = true;
+    senc = std::move(e);
+}
+
 void moof_info_t::parse_mfhd(const unsigned char* data, size_t len) {
     if (len < kFixedBody || data[0] != 0) return;
     BeReader r(data, len);
@@ -134,27 +171,43 @@ void moof_info_t::parse_mfhd(const unsigned char* data, size_t len) {
     sequence_number = r.u32();
 }
 
-void moof_info_t::parse_traf(moof_traf_info_t& traf, const unsigned char* data, size_t len) {
-    walk_children(data, len, [&traf](const ChildAtom& child) {
+void moof_info_t::parse_traf(moof_traf_info_t& traf, const unsigned char* data, size_t len, uint64_t at) {
+    walk_children(data, len, [&](const ChildAtom& child) {
+        const uint64_t body_at = at + static_cast<uint64_t>(child.body() - data);
         switch (child.type) {
             case fourcc("tfhd"): traf.parse_tfhd(child.body(), child.body_len()); break;
             case fourcc("tfdt"): traf.parse_tfdt(child.body(), child.body_len()); break;
             case fourcc("trun"): traf.parse_trun(child.body(), child.body_len()); break;
+            case fourcc("senc"): traf.parse_senc(child.body(), child.body_len(), body_at, false); break;
+            case fourcc("uuid"):
+                if (child.body_len() >= kUuidBytes &&
+                    std::equal(kPiffSampleEncryption, kPiffSampleEncryption + kUuidBytes, child.body())) {
+                    traf.parse_senc(child.body() + kUuidBytes, child.body_len() - kUuidBytes, body_at + kUuidBytes,
+                                    true);
+                }
+                break;
+            case fourcc("saiz"): parse_into(traf.saiz, child); break;
+            case fourcc("saio"): parse_into(traf.saio, child); break;
+            case fourcc("sbgp"): parse_into(traf.sbgp, child); break;
+            case fourcc("sgpd"): parse_into(traf.sgpd, child); break;
+            case fourcc("subs"): parse_into(traf.subs, child); break;
+            case fourcc("sdtp"): traf.sdtp.parse_atom_data(child.body(), child.body_len()); break;
             default: break;
         }
     });
 }
 
 void parse_moof_atom(moof_info_t& info, const unsigned char* data, size_t len) {
-    walk_children(data, len, [&info](const ChildAtom& child) {
+    walk_children(data, len, [&](const ChildAtom& child) {
         switch (child.type) {
             case fourcc("mfhd"): info.parse_mfhd(child.body(), child.body_len()); break;
             case fourcc("traf"): {
                 moof_traf_info_t traf;
-                info.parse_traf(traf, child.body(), child.body_len());
+                info.parse_traf(traf, child.body(), child.body_len(), static_cast<uint64_t>(child.body() - data));
                 info.trafs.push_back(std::move(traf));
                 break;
             }
+            case fourcc("pssh"): info.pssh.emplace_back(child.atom, child.atom + child.size); break;
             default: break;
         }
     });

@@ -6,11 +6,23 @@
 // real 0 from a missing field, and the merger picks the fallbacks. A run
 // without per-sample fields keeps only its declared count: its samples are
 // never materialised here, so a huge count costs nothing.
+// Beside the runs, what a traf says about its samples: auxiliary
+// information (saiz, saio, and senc or PIFF's sample encryption box), sample
+// groups (sbgp, sgpd), sub-samples (subs) and dependencies (sdtp); and the
+// moof's pssh boxes, whole. Other traf boxes (tfxd, tfrf and the other
+// Smooth Streaming uuid boxes, trik, avcn) are not read.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "tables/saio.h"
+#include "tables/saiz.h"
+#include "tables/sbgp.h"
+#include "tables/sdtp.h"
+#include "tables/sgpd.h"
+#include "tables/subs.h"
 
 struct moof_traf_info_t {
     uint64_t base_media_decode_time = 0;
@@ -46,15 +58,39 @@ struct moof_traf_info_t {
     };
     std::vector<trun_t> truns;  // in file order, one per trun box
 
+    // Per sample an IV and, with flag 0x2, a sub-sample map. The IV size is
+    // the track's (tenc) unless PIFF's flag 0x1 gives it in the box.
+    struct sample_encryption_t {
+        bool present = false;
+        uint32_t flags = 0;
+        bool iv_size_given = false;
+        uint8_t iv_size = 0;
+        uint32_t sample_count = 0;
+        uint64_t entries_at = 0;             // the first entry's offset in the moof's body
+        std::vector<unsigned char> entries;  // from there to the end of the box
+    };
+    sample_encryption_t senc;
+
+    std::vector<qt_saiz_info> saiz;
+    std::vector<qt_saio_info> saio;  // offsets relative to the traf's data base
+    std::vector<qt_sbgp_info> sbgp;
+    std::vector<qt_sgpd_info> sgpd;
+    std::vector<qt_subs_info> subs;  // sample numbers counted within the traf
+    qt_sdtp_info sdtp;
+
     void parse_tfhd(const unsigned char* data, size_t len);
     void parse_tfdt(const unsigned char* data, size_t len);
     void parse_trun(const unsigned char* data, size_t len);
+    // `at`: the body's offset in the moof's body.
+    void parse_senc(const unsigned char* data, size_t len, uint64_t at, bool piff);
 };
 
 struct moof_info_t {
     uint32_t sequence_number = 0;
     std::vector<moof_traf_info_t> trafs;
+    std::vector<std::vector<unsigned char>> pssh;  // whole boxes, header included
 
     void parse_mfhd(const unsigned char* data, size_t len);
-    void parse_traf(moof_traf_info_t& traf, const unsigned char* data, size_t len);
+    // `at`: the body's offset in the moof's body.
+    void parse_traf(moof_traf_info_t& traf, const unsigned char* data, size_t len, uint64_t at = 0);
 };

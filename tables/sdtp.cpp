@@ -32,6 +32,12 @@ void qt_sdtp_info::addSample(uint32_t sample_flags, uint64_t sample_index) {
     tbl.push_back(sdtp_byte_from_sample_flags(sample_flags));
 }
 
+void qt_sdtp_info::setSample(uint64_t sample_index, uint8_t byte) {
+    present = true;
+    if (tbl.size() <= sample_index) tbl.resize(static_cast<size_t>(sample_index) + 1, 0);
+    tbl[static_cast<size_t>(sample_index)] = byte;
+}
+
 void qt_sdtp_info::write_into(BeWriter& w) const {
     if (tbl.empty()) return;
     size_t start = w.begin_atom(fourcc("sdtp"));

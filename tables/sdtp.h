@@ -2,8 +2,9 @@
 // sample (is_leading, depends_on, is_depended_on, has_redundancy, two bits
 // each), with no entry count; the number of samples comes from the body
 // length. Bytes read are kept as they are. Fragment samples are added only
-// when the movie atom had the table: without it no earlier sample has an
-// entry, and a partial table would misdescribe them. Only version 0 is read.
+// once the table exists: from the movie atom, or from the first traf that
+// carries its own sdtp; samples before that get 0 (nothing known), so the
+// table keeps one byte per sample. Only version 0 is read.
 #pragma once
 
 #include <sys/types.h>
@@ -27,6 +28,9 @@ public:
     // first cut or zero-padded to that index, so it keeps exactly one byte per
     // sample even when it held more or fewer than the track's samples.
     void addSample(uint32_t sample_flags, uint64_t sample_index);
+    // Puts the byte a traf's own sdtp gives for the sample at 0-based
+    // `sample_index`, creating the table when there is none.
+    void setSample(uint64_t sample_index, uint8_t byte);
 
     void write_into(BeWriter& w) const;
     bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }

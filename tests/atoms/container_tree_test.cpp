@@ -176,6 +176,19 @@ const Bytes kTrex2 = trex(
 const Bytes kTrex3 = trex(
     "00000003 00000001 00000000 00000000 00000000");  // track_ID 3, no track has it
 
+// Sample groups, typed in the stbl; a saio of an undefined version, kept raw.
+const Bytes kSgpdRoll = hex(
+    "0000001A 73677064"   // size 26, 'sgpd'
+    "01 000000 726F6C6C"  // version 1, 'roll'
+    "00000002 00000001"   // default_length 2, entry_count 1
+    "FFFF");              // roll distance -1
+const Bytes kSbgpRoll = hex(
+    "0000001C 73626770"   // size 28, 'sbgp'
+    "00 000000 726F6C6C"  // version 0, 'roll'
+    "00000001"            // entry_count 1
+    "00000000 00000001"); // 0 samples of entry 1
+const Bytes kSaioV2 = hex("00000010 7361696F 02 000000 00000000");  // size 16, version 2
+
 const Bytes kUdta = hex(
     "0000000C 75647461"   // size 12, 'udta'
     "00000000");          // terminator
@@ -196,23 +209,23 @@ const Bytes kMoovBody = cat({
         kHdlrVide, kMdhd1,
       kTkhd1,
     kMvhd,
-    hex("00000156 7472616B"),                             // trak 342
-      hex("000000F2 6D646961"),                           //   mdia 242
+    hex("0000019C 7472616B"),                             // trak 412
+      hex("00000138 6D646961"),                           //   mdia 312
         kHdlrSoun, kMdhd2,
-        hex("000000A8 6D696E66"),                         //     minf 168
-          hex("0000006C 7374626C"),                       //       stbl 108
-            kStsdMp4a, kSttsEmpty, kStscEmpty, kStszEmpty, kStcoEmpty,
+        hex("000000EE 6D696E66"),                         //     minf 238
+          hex("000000B2 7374626C"),                       //       stbl 178
+            kSbgpRoll, kStsdMp4a, kSaioV2, kSttsEmpty, kSgpdRoll, kStscEmpty, kStszEmpty, kStcoEmpty,
           kSmhd, kDinf,
       kTkhd2,
 });
 
 // ---- The movie as written: fixed child order, no mvex ----
 // moov: mvhd, traks, others; trak: tkhd, edts, mdia, others; mdia: mdhd,
-// others, minf; minf: others, stbl; stbl: others, stts, stss, ctts, stsc,
-// stsz, stco, sdtp.
+// others, minf; minf: others, stbl; stbl: others, sgpd, sbgp, subs, stts,
+// stss, ctts, stsc, stsz, stco, sdtp, senc, saiz, saio.
 
 const Bytes kMoovWritten = cat({
-    hex("0000036C 6D6F6F76"),                             // moov 876
+    hex("000003B2 6D6F6F76"),                             // moov 946
     kMvhd,
     hex("00000196 7472616B"),                             // trak 406
       kTkhd1,
@@ -223,14 +236,14 @@ const Bytes kMoovWritten = cat({
           kVmhd, kDinf,
           hex("00000084 7374626C"),                       //       stbl 132
             kStsdAvc1, kStts1, kStsc1, kStsz1, kStco1,
-    hex("00000156 7472616B"),                             // trak 342
+    hex("0000019C 7472616B"),                             // trak 412
       kTkhd2,
-      hex("000000F2 6D646961"),                           //   mdia 242
+      hex("00000138 6D646961"),                           //   mdia 312
         kMdhd2, kHdlrSoun,
-        hex("000000A8 6D696E66"),                         //     minf 168
+        hex("000000EE 6D696E66"),                         //     minf 238
           kSmhd, kDinf,
-          hex("0000006C 7374626C"),                       //       stbl 108
-            kStsdMp4a, kSttsEmpty, kStscEmpty, kStszEmpty, kStcoEmpty,
+          hex("000000B2 7374626C"),                       //       stbl 178
+            kStsdMp4a, kSaioV2, kSgpdRoll, kSbgpRoll, kSttsEmpty, kStscEmpty, kStszEmpty, kStcoEmpty,
     kUdta,
 });
 

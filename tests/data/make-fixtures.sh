@@ -4,10 +4,12 @@
 # and DASH downloads (the init segment followed by its media segments).
 # Everything is made from scratch; bit-exact flags and one encoder thread keep
 # the output the same from run to run with the same ffmpeg build.
-# Needs ffmpeg with libx264, libx265 and libopus (Debian 12: apt-get install ffmpeg).
+# Needs ffmpeg with libx264, libx265 and libopus (Debian 12: apt-get install ffmpeg),
+# and python3-cryptography for the encrypted one.
 # usage: make-fixtures.sh [OUTDIR]   (default: the directory of this script)
 set -eu
-out=${1:-$(dirname "$0")}
+here=$(cd "$(dirname "$0")" && pwd)
+out=${1:-$here}
 mkdir -p "$out"; cd "$out"
 secs=1
 FF="ffmpeg -hide_banner -loglevel error -y"
@@ -68,3 +70,6 @@ cat "$work/init.m4s" $(echo "$dash_segs" | tail -n +2) > dash_from_second.mp4
 
 # The file the README's Quick start converts.
 cp empty_moov.mp4 sample.mp4
+
+# base_is_moof.mp4 with Common Encryption (needs python3-cryptography).
+python3 "$here/make-cenc-fixture.py" .

@@ -24,6 +24,7 @@ using atom_bytes::hex;
 using atom_bytes::to_hex;
 using atom_bytes::u64;
 using atom_bytes::words;
+using atom_bytes::written;
 
 constexpr uint32_t kVide = fourcc("vide");
 constexpr uint32_t kSoun = fourcc("soun");
@@ -548,6 +549,135 @@ TEST(Merger, ATrackTakesNoMoreThan2e32Minus1Samples) {
         EXPECT_EQ(t.stbl().stsz.constant_count, 0xFFFFFFFFu);
         EXPECT_EQ(stsc(t), (Chunks{{1, 0xFFFFFFFE, 1}, {2, 1, 1}}));
     }
+}
+
+// ---- What a traf says beside its runs ----
+
+// A protected sample description: encv with sinf (frma, schm 'cenc', schi
+// with tenc: 8-byte IVs).
+const Bytes kStsdEncv = hex(
+    "00000070 73747364 00 000000 00000001"       // stsd, 1 entry
+    "00000060 656E6376 000000000000 0001"        //   encv, data_reference_index 1
+    "00000050 73696E66"                          //     sinf
+    "0000000C 66726D61 61766331"                 //       frma 'avc1'
+    "00000014 7363686D 00 000000 63656E63 00010000"  //   schm 'cenc' 1.0
+    "00000028 73636869"                          //       schi
+    "00000020 74656E63 00 000000 0000 01 08"     //         tenc: protected, IV 8 bytes
+    "A7E61C373E219033C21091FA607BF3B8");         //           KID
+
+std::vector<uint32_t> aux_sizes(const qt_track_info& t) {
+    std::vector<uint32_t> out;
+    const qt_saiz_info& saiz = t.stbl().saiz.at(0);
+    for (uint64_t i = 0; i < saiz.sample_count(); ++i) out.push_back(saiz.sizeOf(i));
+    return out;
+}
+
+TEST(Merger, AuxiliaryInformationPointsAtItsBytesWhereTheyLie) {
+    // moof at 0x1000; two runs (2 samples of 10 and 20 bytes at 0x1100, then
+    // one of 30): two chunks. The body: mfhd (16), the traf's header (8),
+    // tfhd (16), then the box before the runs.
+    const Bytes runs = cat({trun(0x000201, 2, words({0x100, 10, 20})), trun(0x000200, 1, words({30}))});
+    const Bytes tfhd_moof = tfhd(0x020000, 1);
+    const Bytes iv = hex("0102030405060708");
+    const Bytes senc = full_atom("senc", 0, 2, cat({words({3}), iv, hex("0000"), iv, hex("0001 0005 00000005"),
+                                                    iv, hex("0000")}));  // sizes 10, 16, 10
+    const Bytes piff = atom("uuid", cat({hex("A2394F525A9B4F14A2446C427C648DF4"),   // PIFF sample encryption
+                                         hex("00 000001 000001 10"), Bytes(16, 0),  // IV size 16, KID
+                                         words({3}), Bytes(48, 0xEE)}));
+    auto saiz = [](const Bytes& sizes) {
+        return full_atom("saiz", 0, 0, cat({Bytes{0}, words({static_cast<uint32_t>(sizes.size())}), sizes}));
+    };
+    struct Row {
+        const char* name;
+        Bytes aux;
+        unsigned header;
+        uint64_t file_end;
+        std::vector<uint32_t> sizes;
+        std::vector<uint64_t> offsets;
+    };
+    const Row rows[] = {
+        {"one saio offset: the second run's after the first run's sizes",
+         cat({saiz({8, 14, 8}), full_atom("saio", 0, 0, words({1, 0x30}))}), 8, UINT64_MAX,
+         {8, 14, 8}, {0x1030, 0x1046}},
+        {"a saio offset per run", cat({saiz({8, 14, 8}), full_atom("saio", 0, 0, words({2, 0x30, 0x80}))}), 8,
+         UINT64_MAX, {8, 14, 8}, {0x1030, 0x1080}},
+        {"senc alone: IV size from tenc, entries at moof body + 56", senc, 8, UINT64_MAX,
+         {10, 16, 10}, {0x1040, 0x105A}},
+        {"a 16-byte moof header moves them", senc, 16, UINT64_MAX, {10, 16, 10}, {0x1048, 0x1062}},
+        {"PIFF's box with its own IV size, entries at moof body + 92", piff, 8, UINT64_MAX,
+         {16, 16, 16}, {0x1064, 0x1084}},
+        {"the sample past the end of the file leaves nothing",
+         cat({saiz({8, 14, 8}), full_atom("saio", 0, 0, words({1, 0x30}))}), 8, 0x111E, {8, 14}, {0x1030}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        qt_moov_info movie = movie_of({trak(1, kVide, cat({kStsdEncv, Bytes(kNoSamples.begin() + 16,
+                                                                              kNoSamples.end())}))});
+        MergeBounds bounds{row.file_end, row.file_end};
+        const Bytes body = moof({traf({tfhd_moof, row.aux, runs})});
+        append_from_moof_atom(movie, body.data(), body.size(), 0x1000, bounds, row.header);
+        EXPECT_EQ(aux_sizes(movie.tracks[0]), row.sizes);
+        EXPECT_EQ(movie.tracks[0].stbl().saio.at(0).offsets, row.offsets);
+
+        // A later fragment without any: its samples and chunk get none.
+        const Bytes clear = moof({traf({tfhd_moof, trun(0x000201, 1, words({0x100, 5}))})});
+        MergeBounds wide{UINT64_MAX, UINT64_MAX};
+        append_from_moof_atom(movie, clear.data(), clear.size(), 0x2000, wide);
+        std::vector<uint32_t> sizes = row.sizes;
+        sizes.push_back(0);
+        std::vector<uint64_t> offsets = row.offsets;
+        offsets.push_back(0);
+        EXPECT_EQ(aux_sizes(movie.tracks[0]), sizes);
+        EXPECT_EQ(movie.tracks[0].stbl().saio.at(0).offsets, offsets);
+    }
+}
+
+TEST(Merger, GroupsSubsamplesAndDependenciesFollowTheKeptSamples) {
+    // The movie describes one 'roll' group (distance -1) and has a pssh.
+    const Bytes pssh_a = full_atom("pssh", 0, 0, cat({Bytes(16, 0xAA), words({0})}));
+    const Bytes pssh_b = full_atom("pssh", 0, 0, cat({Bytes(16, 0xBB), words({0})}));
+    qt_moov_info movie = movie_of({
+        trak(1, kVide, cat({kNoSamples, full_atom("sgpd", 1, 0, hex("726F6C6C 00000002 00000001 FFFF"))})),
+        pssh_a,
+    });
+    // 10-byte samples; the first moof's own 'roll' entries are -2 and -1.
+    const Bytes sized = tfhd(0x020010, 1, words({10}));
+    const Bytes own_roll = full_atom("sgpd", 1, 0, hex("726F6C6C 00000002 00000002 FFFE FFFF"));
+    const Bytes first = moof({traf({
+        sized, trun(0x000001, 4, words({0x100})),
+        own_roll,
+        // own entry 1, own entry 2, the movie's entry 1; the 4th sample: none
+        full_atom("sbgp", 0, 0, hex("726F6C6C 00000003 00000001 00010001 00000001 00010002 00000001 00000001")),
+        full_atom("subs", 0, 0, hex("00000002 00000002 0001 0005 00 00 00000000 00000002 0000")),  // samples 2, 4
+        full_atom("sdtp", 0, 0, hex("20 10")),  // the first two samples only
+    })});
+    const Bytes second = moof({traf({
+        sized, trun(0x000001, 2, words({0x100})),
+        full_atom("sgpd", 1, 0, hex("726F6C6C 00000002 00000001 FFFE")),
+        full_atom("sbgp", 0, 0, hex("726F6C6C 00000001 00000002 00010001")),
+        full_atom("subs", 0, 0, hex("00000001 00000001 0000")),  // its sample 1
+    })});
+    MergeBounds bounds{0x210A, 0x210A};  // the second moof's second sample lies past the end
+    const Bytes with_pssh = cat({pssh_a, pssh_b, first});
+    append_from_moof_atom(movie, with_pssh.data(), with_pssh.size(), 0x1000, bounds);
+    const Bytes with_b = cat({pssh_b, second});
+    append_from_moof_atom(movie, with_b.data(), with_b.size(), 0x2000, bounds);
+
+    const qt_stbl_info& t = movie.tracks[0].stbl();
+    ASSERT_EQ(t.sgpd.size(), 1u);
+    EXPECT_EQ(t.sgpd[0].entries, (std::vector<Bytes>{{0xFF, 0xFF}, {0xFF, 0xFE}}));  // -2 appended once
+    ASSERT_EQ(t.sbgp.size(), 1u);
+    std::vector<std::pair<uint32_t, uint32_t>> groups;
+    for (const auto& run : t.sbgp[0].tbl) groups.emplace_back(run.count, run.group_index);
+    EXPECT_EQ(groups, (std::vector<std::pair<uint32_t, uint32_t>>{{1, 2}, {2, 1}, {1, 0}, {1, 2}}));
+    ASSERT_EQ(t.subs.size(), 1u);
+    std::vector<uint64_t> numbers;
+    for (const auto& e : t.subs[0].entries) numbers.push_back(e.sample_number);
+    EXPECT_EQ(numbers, (std::vector<uint64_t>{2, 4, 5}));
+    EXPECT_EQ(t.subs[0].entries[0].subsamples.at(0).size, 5u);
+    EXPECT_EQ(t.sdtp.tbl, (Bytes{0x20, 0x10, 0x00, 0x00, 0x00}));  // the rest from the sample flags
+    ASSERT_EQ(movie.other_atoms.count(), 2u);  // each pssh once
+    EXPECT_EQ(movie.other_atoms.at(1), pssh_b);
 }
 
 // ---- A movie that already holds samples ----
