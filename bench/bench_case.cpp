@@ -10,7 +10,7 @@
 
 #include "atoms/file_io.h"
 #include "atoms/fourcc.h"
-#include "atoms/moov.h"
+#include "movie/moov.h"
 #include "atomstack/quicktime_stack.h"
 
 namespace {

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <string>
 
-#include "atoms/debug_flags.h"
 #include "bin/driver_state.h"
 #include "bin/messages.h"
 

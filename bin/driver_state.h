@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "atoms/moov.h"
+#include "movie/moov.h"
 #include "atomstack/quicktime_stack.h"
 #include "bin/exclusive_file.h"
 
@@ -17,7 +17,7 @@ extern int mp4_fd;
 extern quicktime_stack* mp4_qt;
 extern bool do_undo;
 extern bool is_mp4_ftype;
-extern bool dbg_force_mdat64;
+extern bool dbg_force_mvhd_v1, dbg_force_tkhd_v1, dbg_force_mdhd_v1, dbg_force_co64, dbg_force_mdat64;
 extern bool debug_move_moov;
 extern off_t mp4_orig_len;
 extern quicktime_atom mp4_ftyp, mp4_moov, mp4_mdat, mp4_first_moof, mp4_mvex;

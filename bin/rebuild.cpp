@@ -1,6 +1,6 @@
 #include "bin/rebuild.h"
 
-#include "atoms/durations.h"
+#include "movie/durations.h"
 #include "atoms/fourcc.h"
 #include "bin/driver_state.h"
 #include "bin/messages.h"
@@ -75,13 +75,14 @@ int build_new_movie(std::vector<unsigned char>& out, MergeReport& merged) {
         say("Failed to read moof atom\n");
         return 1;
     }
-    if (!rewrite_durations(mp4_moov_info)) {
+    const WriteOptions options{dbg_force_mvhd_v1, dbg_force_tkhd_v1, dbg_force_mdhd_v1, dbg_force_co64};
+    if (!rewrite_durations(mp4_moov_info, options)) {
         say("Track timeline too long\n");
         return 1;
     }
     out.clear();
     BeWriter w(out);
-    mp4_moov_info.write_into(w);
+    mp4_moov_info.write_into(w, options);
     // Table fields and atom sizes are 32-bit inside the movie atom; wrapped,
     // they would describe other samples than the file holds.
     if (merged.too_many_samples || w.count_overflowed()) {

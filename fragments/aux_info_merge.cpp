@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "atoms/fourcc.h"
-#include "atoms/sample_protection.h"
+#include "movie/sample_protection.h"
 #include "atoms/saturating.h"
 
 namespace {

@@ -26,8 +26,8 @@
 #include <optional>
 #include <vector>
 
-#include "atoms/sample_protection.h"
-#include "atoms/track.h"
+#include "movie/sample_protection.h"
+#include "movie/track.h"
 #include "fragments/moof_records.h"
 
 // The moof a traf came from: its body and where that lies in the file.

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "atoms/stbl.h"
+#include "movie/stbl.h"
 #include "fragments/moof_records.h"
 
 class GroupMerge {

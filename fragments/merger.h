@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "atoms/moov.h"
+#include "movie/moov.h"
 
 struct MergeReport {
     uint64_t unlocated_trafs = 0;   // trafs whose track ID no track has

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "atoms/track.h"
+#include "movie/track.h"
 #include "fragments/aux_info_merge.h"
 #include "fragments/group_merge.h"
 #include "fragments/moof_records.h"

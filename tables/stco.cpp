@@ -4,7 +4,6 @@
 #include <cassert>
 #include <limits>
 
-#include "atoms/debug_flags.h"
 #include "atoms/fourcc.h"
 #include "tables/table_body.h"
 
@@ -42,12 +41,12 @@ void qt_stco_info::addChunkOffset(uint64_t offset) {
     max_offset = std::max(max_offset, offset);
 }
 
-bool qt_stco_info::wide() const {
-    return dbg_force_co64 || max_offset > kMaxStcoOffset;
+bool qt_stco_info::wide(bool force_co64) const {
+    return force_co64 || max_offset > kMaxStcoOffset;
 }
 
-void qt_stco_info::write_into(BeWriter& w) const {
-    const bool wide_entries = wide();
+void qt_stco_info::write_into(BeWriter& w, bool force_co64) const {
+    const bool wide_entries = wide(force_co64);
     size_t start = w.begin_atom(wide_entries ? fourcc("co64") : fourcc("stco"));
     w.version_flags(0, 0);
     w.count32(tbl.size());

@@ -26,8 +26,8 @@ public:
     void addChunkOffset(uint64_t offset);
 
     // True when the table is written as co64.
-    bool wide() const;
+    bool wide(bool force_co64 = false) const;
 
-    void write_into(BeWriter& w) const;
+    void write_into(BeWriter& w, bool force_co64 = false) const;
     bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
 };

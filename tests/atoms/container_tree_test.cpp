@@ -1,7 +1,7 @@
 // The movie tree: a whole moov body parsed and written back, trex defaults
 // matched to the tracks, and the walk's edge cases. Every expected atom is
 // written out by hand; container sizes are counted by hand too.
-#include "atoms/moov.h"
+#include "movie/moov.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // durations exactly converted into the movie timescale and rounded up, a
 // finer movie timescale where the movie's own cannot hold them to 1 ms, and
 // the headers promoted to version 1 when a value no longer fits.
-#include "atoms/durations.h"
+#include "movie/durations.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <ostream>
 #include <vector>
 
-#include "atoms/elst.h"
+#include "movie/elst.h"
 
 inline bool operator==(const qt_edit_list_entry_t& a, const qt_edit_list_entry_t& b) {
     return a.segment_duration == b.segment_duration && a.media_time == b.media_time &&

@@ -1,4 +1,4 @@
-#include "atoms/elst.h"
+#include "movie/elst.h"
 
 #include <gtest/gtest.h>
 
@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "atoms/child_walk.h"
-#include "atoms/edts.h"
+#include "movie/edts.h"
 #include "atoms/fourcc.h"
-#include "atoms/track.h"
+#include "movie/track.h"
 #include "tests/atoms/edit_list_matchers.h"
 #include "tests/tables/table_bytes.h"
 

@@ -1,4 +1,4 @@
-#include "atoms/headers.h"
+#include "movie/headers.h"
 
 #include <gtest/gtest.h>
 
@@ -112,14 +112,7 @@ Record parsed(const Bytes& atom) {
     return r;
 }
 
-class HeadersTest : public ::testing::Test {
-protected:
-    void TearDown() override {
-        dbg_force_mvhd_v1 = false;
-        dbg_force_tkhd_v1 = false;
-        dbg_force_mdhd_v1 = false;
-    }
-};
+class HeadersTest : public ::testing::Test {};
 
 TEST_F(HeadersTest, MvhdGoldenParsesAndWritesBack) {
     struct Row { const Bytes& atom; uint8_t version; uint32_t timescale; uint64_t duration; };
@@ -250,24 +243,20 @@ TEST_F(HeadersTest, Version1StaysVersion1ForSmallDurations) {
 }
 
 TEST_F(HeadersTest, ForceFlagPromotesOnlyItsOwnKind) {
-    struct Row { bool* flag; bool mvhd_v1, tkhd_v1, mdhd_v1; };
-    for (const Row& row : {Row{&dbg_force_mvhd_v1, true, false, false},
-                           Row{&dbg_force_tkhd_v1, false, true, false},
-                           Row{&dbg_force_mdhd_v1, false, false, true}}) {
-        *row.flag = true;
+    struct Row { bool mvhd_v1, tkhd_v1, mdhd_v1; };
+    for (const Row& row : {Row{true, false, false}, Row{false, true, false}, Row{false, false, true}}) {
         auto mvhd = parsed<quicktime_mvhd_header_u>(kMvhdV0);
         auto tkhd = parsed<quicktime_tkhd_header_u>(kTkhdV0);
         auto mdhd = parsed<quicktime_mdhd_header_u>(kMdhdV0);
-        mvhd.set_duration(7);
-        tkhd.set_duration(7);
-        mdhd.set_duration(7);
+        mvhd.set_duration(7, row.mvhd_v1);
+        tkhd.set_duration(7, row.tkhd_v1);
+        mdhd.set_duration(7, row.mdhd_v1);
         EXPECT_EQ(written(mvhd).size(), row.mvhd_v1 ? 120u : 108u);
         EXPECT_EQ(written(tkhd).size(), row.tkhd_v1 ? 104u : 92u);
         EXPECT_EQ(written(mdhd).size(), row.mdhd_v1 ? 44u : 32u);
         EXPECT_EQ(mvhd.duration(), 7u);
         EXPECT_EQ(tkhd.duration(), 7u);
         EXPECT_EQ(mdhd.duration(), 7u);
-        *row.flag = false;
     }
 }
 

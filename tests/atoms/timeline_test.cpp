@@ -1,4 +1,4 @@
-#include "atoms/timeline.h"
+#include "movie/timeline.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <ostream>
 #include <vector>
 
-#include "atoms/durations.h"
-#include "atoms/moov.h"
+#include "movie/durations.h"
+#include "movie/moov.h"
 #include "tests/atoms/edit_list_matchers.h"
 #include "tests/support/mp4_builder.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "fragments/trex.h"
+#include "movie/trex.h"
 #include "tests/support/atom_bytes.h"
 
 namespace {

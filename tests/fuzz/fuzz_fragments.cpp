@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include "atoms/durations.h"
+#include "movie/durations.h"
 #include "atoms/saturating.h"
 #include "fragments/merger.h"
 #include "tests/fuzz/fuzz_support.h"
@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const unsigned char* moof = rest + moov_len;
     const size_t moof_len = rest_len - moov_len;
 
-    fuzz::set_debug_flags(switches);
+    const WriteOptions options = fuzz::write_options(switches);
     const uint64_t copies = 1 + (switches / 16) % 4;
     // Each copy is the moof atom (header and body) followed by its media data.
     const uint64_t span = saturating_add(8 + moof_len, media_bytes);
@@ -76,8 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     // The driver refuses a movie whose timeline does not fit.
-    if (!rewrite_durations(movie)) return 0;
-    const std::vector<unsigned char> written = fuzz::serialise(movie);
-    fuzz::check_rewrite_is_stable(written);
+    if (!rewrite_durations(movie, options)) return 0;
+    const std::vector<unsigned char> written = fuzz::serialise(movie, options);
+    fuzz::check_rewrite_is_stable(written, options);
     return 0;
 }

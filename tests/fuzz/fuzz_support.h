@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "atoms/be.h"
-#include "atoms/debug_flags.h"
+#include "atoms/write_options.h"
 #include "atoms/fourcc.h"
-#include "atoms/moov.h"
+#include "movie/moov.h"
 
 namespace fuzz {
 
@@ -27,18 +27,15 @@ inline void require(bool ok, const char* what) {
 
 // The low four bits of one input byte turn the 64-bit writing modes on, so
 // every input is tried with a fixed choice of them.
-inline void set_debug_flags(uint8_t switches) {
-    dbg_force_mvhd_v1 = (switches & 0x1) != 0;
-    dbg_force_tkhd_v1 = (switches & 0x2) != 0;
-    dbg_force_mdhd_v1 = (switches & 0x4) != 0;
-    dbg_force_co64 = (switches & 0x8) != 0;
+inline WriteOptions write_options(uint8_t switches) {
+    return WriteOptions{(switches & 0x1) != 0, (switches & 0x2) != 0, (switches & 0x4) != 0, (switches & 0x8) != 0};
 }
 
 // The whole moov atom, header first; checks the header against the bytes.
-inline std::vector<unsigned char> serialise(const qt_moov_info& movie) {
+inline std::vector<unsigned char> serialise(const qt_moov_info& movie, const WriteOptions& options) {
     std::vector<unsigned char> out;
     BeWriter w(out);
-    movie.write_into(w);
+    movie.write_into(w, options);
     require(out.size() >= 8, "written moov shorter than its header");
     require(be::read_u32(out.data()) == out.size(), "written moov size field");
     require(be::read_u32(out.data() + 4) == fourcc("moov"), "written moov type");
@@ -54,10 +51,10 @@ inline void report_divergence(const std::vector<unsigned char>& a, const std::ve
 
 // A written movie, read again and written with no change in between, must
 // come out byte for byte the same.
-inline void check_rewrite_is_stable(const std::vector<unsigned char>& written) {
+inline void check_rewrite_is_stable(const std::vector<unsigned char>& written, const WriteOptions& options) {
     qt_moov_info again;
     again.parse_atom_data(written.data() + 8, written.size() - 8);
-    const std::vector<unsigned char> rewritten = serialise(again);
+    const std::vector<unsigned char> rewritten = serialise(again, options);
     if (rewritten != written) {
         report_divergence(written, rewritten);
         fail("write(parse(written movie)) differs from the written movie");

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "atoms/debug_flags.h"
 #include "tests/tables/table_bytes.h"
 
 using Offsets = std::vector<uint64_t>;
@@ -46,10 +45,7 @@ qt_stco_info parsed_offsets(const Bytes& body, unsigned bits) {
     return stco;
 }
 
-class Stco : public ::testing::Test {
-protected:
-    void TearDown() override { dbg_force_co64 = false; }
-};
+class Stco : public ::testing::Test {};
 
 TEST_F(Stco, GoldenBothWidthsParseAndWriteBack) {
     auto narrow = parsed_offsets(body_of(kStco), 32);
@@ -85,10 +81,11 @@ TEST_F(Stco, WidthFollowsTheLargestOffset) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        dbg_force_co64 = row.force;
         qt_stco_info t;
         for (uint64_t o : row.offsets) t.addChunkOffset(o);
-        Bytes out = written(t);
+        Bytes out;
+        BeWriter w(out);
+        t.write_into(w, row.force);
         ASSERT_EQ(out.size(), row.size);
         EXPECT_EQ(be::read_u32(out.data()), row.size);
         EXPECT_EQ(be::read_u32(out.data() + 4), row.type);
@@ -96,15 +93,16 @@ TEST_F(Stco, WidthFollowsTheLargestOffset) {
 }
 
 TEST_F(Stco, ForcedEmptyTableIsA16ByteCo64) {
-    dbg_force_co64 = true;
     const Bytes expected = {
         0x00, 0x00, 0x00, 0x10,  // size 16
         'c', 'o', '6', '4',      // type
         0x00, 0x00, 0x00, 0x00,  // version 0, flags 0
         0x00, 0x00, 0x00, 0x00,  // entry count 0
     };
-    EXPECT_EQ(written(qt_stco_info{}), expected);
-    expect_written_to_file(qt_stco_info{}, expected);
+    Bytes out;
+    BeWriter w(out);
+    qt_stco_info{}.write_into(w, true);
+    EXPECT_EQ(out, expected);
 }
 
 TEST_F(Stco, DamagedBodies) {

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "atoms/headers.h"
-#include "atoms/track.h"
+#include "movie/headers.h"
+#include "movie/track.h"
 
 class qt_moov_info {
 public:
@@ -21,11 +21,11 @@ public:
 
     void clear();
     void parse_atom_data(const unsigned char* data, size_t len);
-    void write_into(BeWriter& w) const;
+    void write_into(BeWriter& w, const WriteOptions& options = {}) const;
     bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
 
     uint64_t movieTimescale() const { return mvhd.timescale(); }
-    void write_mvhd_duration(uint64_t d) { mvhd.set_duration(d); }
+    void write_mvhd_duration(uint64_t d, bool force_v1 = false) { mvhd.set_duration(d, force_v1); }
 
     // More samples in one track than a moov of at most 16 MiB can list one by
     // one: only a damaged table declares that many, and growing it sample by

@@ -1,4 +1,4 @@
-#include "atoms/track.h"
+#include "movie/track.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -24,11 +24,11 @@ void qt_track_info::parse_atom_data(const unsigned char* data, size_t len) {
     });
 }
 
-void qt_track_info::write_into(BeWriter& w) const {
+void qt_track_info::write_into(BeWriter& w, const WriteOptions& options) const {
     size_t start = w.begin_atom(fourcc("trak"));
     tkhd.write_into(w);
     edts.write_into(w);  // before mdia, in the order ISO gives
-    mdia.write_into(w);
+    mdia.write_into(w, options);
     other_atoms.write_into(w);
     w.end_atom(start);
 }

@@ -1,4 +1,4 @@
-#include "atoms/durations.h"
+#include "movie/durations.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "atoms/exact_time.h"
-#include "atoms/timeline.h"
+#include "movie/exact_time.h"
+#include "movie/timeline.h"
 
 namespace {
 
@@ -123,7 +123,7 @@ void write_edits(qt_track_info& t, std::vector<qt_edit_list_entry_t> edits) {
 
 // Without a movie timescale the edits cannot be read: they are kept, and a
 // track lasts as long as they do.
-bool rewrite_without_movie_timescale(qt_moov_info& movie) {
+bool rewrite_without_movie_timescale(qt_moov_info& movie, const WriteOptions& options) {
     std::vector<uint64_t> ends;
     for (const qt_track_info& t : movie.tracks) {
         const std::optional<PresentationSpan> span = t.presentationSpan();
@@ -133,20 +133,20 @@ bool rewrite_without_movie_timescale(qt_moov_info& movie) {
     uint64_t movie_duration = 0;
     for (size_t i = 0; i < ends.size(); ++i) {
         qt_track_info& t = movie.tracks[i];
-        t.write_mdhd_duration(ends[i]);
+        t.write_mdhd_duration(ends[i], options.force_mdhd_v1);
         const uint64_t d = t.edts.hasEdits() ? t.edts.elst.totalDuration() : 0;
-        t.write_tkhd_duration(d);
+        t.write_tkhd_duration(d, options.force_tkhd_v1);
         movie_duration = std::max(movie_duration, d);
     }
-    movie.write_mvhd_duration(movie_duration);
+    movie.write_mvhd_duration(movie_duration, options.force_mvhd_v1);
     return true;
 }
 
 }  // namespace
 
-bool rewrite_durations(qt_moov_info& movie) {
+bool rewrite_durations(qt_moov_info& movie, const WriteOptions& options) {
     const uint32_t original_scale = movie.movieTimescale();
-    if (original_scale == 0) return rewrite_without_movie_timescale(movie);
+    if (original_scale == 0) return rewrite_without_movie_timescale(movie, options);
     std::vector<TrackPlan> plans;
     for (const qt_track_info& t : movie.tracks) {
         std::optional<TrackPlan> p = plan_track(t, original_scale);
@@ -165,12 +165,12 @@ bool rewrite_durations(qt_moov_info& movie) {
     uint64_t movie_duration = 0;
     for (size_t i = 0; i < plans.size(); ++i) {
         qt_track_info& t = movie.tracks[i];
-        t.write_mdhd_duration(plans[i].media_duration);
+        t.write_mdhd_duration(plans[i].media_duration, options.force_mdhd_v1);
         write_edits(t, std::move(times[i].edits));
-        t.write_tkhd_duration(times[i].duration);
+        t.write_tkhd_duration(times[i].duration, options.force_tkhd_v1);
         movie_duration = std::max(movie_duration, times[i].duration);
     }
     movie.mvhd.set_timescale(scale);
-    movie.write_mvhd_duration(movie_duration);
+    movie.write_mvhd_duration(movie_duration, options.force_mvhd_v1);
     return true;
 }

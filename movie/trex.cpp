@@ -1,4 +1,4 @@
-#include "fragments/trex.h"
+#include "movie/trex.h"
 
 #include "atoms/be.h"
 

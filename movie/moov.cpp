@@ -1,4 +1,4 @@
-#include "atoms/moov.h"
+#include "movie/moov.h"
 
 #include <cassert>
 
@@ -52,10 +52,10 @@ void qt_moov_info::apply_trex_defaults(const unsigned char* mvex, size_t len) {
     });
 }
 
-void qt_moov_info::write_into(BeWriter& w) const {
+void qt_moov_info::write_into(BeWriter& w, const WriteOptions& options) const {
     size_t start = w.begin_atom(fourcc("moov"));
     mvhd.write_into(w);
-    for (const qt_track_info& t : tracks) t.write_into(w);
+    for (const qt_track_info& t : tracks) t.write_into(w, options);
     other_atoms.write_into(w);
     w.end_atom(start);
 }

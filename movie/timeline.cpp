@@ -1,4 +1,4 @@
-#include "atoms/timeline.h"
+#include "movie/timeline.h"
 
 #include <utility>
 

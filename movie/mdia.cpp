@@ -1,4 +1,4 @@
-#include "atoms/mdia.h"
+#include "movie/mdia.h"
 
 #include "atoms/fourcc.h"
 
@@ -25,10 +25,10 @@ void qt_mdia_info::parse_atom_data(const unsigned char* data, size_t len) {
     });
 }
 
-void qt_mdia_info::write_into(BeWriter& w) const {
+void qt_mdia_info::write_into(BeWriter& w, const WriteOptions& options) const {
     size_t start = w.begin_atom(fourcc("mdia"));
     mdhd.write_into(w);
     other_atoms.write_into(w);
-    minf.write_into(w);
+    minf.write_into(w, options);
     w.end_atom(start);
 }

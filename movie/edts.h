@@ -9,7 +9,7 @@
 #include <cstddef>
 
 #include "atoms/be.h"
-#include "atoms/elst.h"
+#include "movie/elst.h"
 #include "atoms/file_io.h"
 #include "atoms/raw_atom.h"
 

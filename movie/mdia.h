@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "atoms/headers.h"
-#include "atoms/minf.h"
+#include "movie/headers.h"
+#include "movie/minf.h"
 
 class qt_mdia_info {
 public:
@@ -16,6 +16,6 @@ public:
 
     void clear();
     void parse_atom_data(const unsigned char* data, size_t len);
-    void write_into(BeWriter& w) const;
+    void write_into(BeWriter& w, const WriteOptions& options = {}) const;
     bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
 };

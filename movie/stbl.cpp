@@ -1,4 +1,4 @@
-#include "atoms/stbl.h"
+#include "movie/stbl.h"
 
 #include <utility>
 
@@ -62,7 +62,7 @@ void qt_stbl_info::parse_atom_data(const unsigned char* data, size_t len) {
     });
 }
 
-void qt_stbl_info::write_into(BeWriter& w) const {
+void qt_stbl_info::write_into(BeWriter& w, const WriteOptions& options) const {
     size_t start = w.begin_atom(fourcc("stbl"));
     other_atoms.write_into(w);
     // Group descriptions before the groups that point at them.
@@ -74,7 +74,7 @@ void qt_stbl_info::write_into(BeWriter& w) const {
     ctts.write_into(w);
     stsc.write_into(w);
     stsz.write_into(w);
-    stco.write_into(w);
+    stco.write_into(w, options.force_co64);
     sdtp.write_into(w);
     senc.write_into(w);  // before saiz and saio: ffmpeg takes the first it meets
     write_all(saiz, w);

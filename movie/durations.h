@@ -9,8 +9,8 @@
 // throughout.
 #pragma once
 
-#include "atoms/moov.h"
+#include "movie/moov.h"
 
 // Returns false, leaving the movie's times as they were, when a track's
 // timeline or one of these values does not fit 64 bits.
-bool rewrite_durations(qt_moov_info& movie);
+bool rewrite_durations(qt_moov_info& movie, const WriteOptions& options = {});

@@ -1,4 +1,4 @@
-#include "atoms/exact_time.h"
+#include "movie/exact_time.h"
 
 #include <cassert>
 #include <limits>

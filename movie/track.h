@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <optional>
 
-#include "atoms/edts.h"
-#include "atoms/headers.h"
-#include "atoms/mdia.h"
-#include "fragments/trex.h"
+#include "movie/edts.h"
+#include "movie/headers.h"
+#include "movie/mdia.h"
+#include "movie/trex.h"
 
 struct PresentationSpan {
     // Presentation time of the earliest-presented sample (decode time +
@@ -38,7 +38,7 @@ public:
 
     void clear();
     void parse_atom_data(const unsigned char* data, size_t len);
-    void write_into(BeWriter& w) const;
+    void write_into(BeWriter& w, const WriteOptions& options = {}) const;
     bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
 
     uint32_t getTrackId() const { return tkhd.track_id(); }
@@ -49,8 +49,8 @@ public:
     // decode time; nothing when that time plus any of them leaves the signed
     // 64-bit range that edit lists' media times have.
     std::optional<PresentationSpan> presentationSpan() const;
-    void write_mdhd_duration(uint64_t d) { mdia.mdhd.set_duration(d); }
-    void write_tkhd_duration(uint64_t d) { tkhd.set_duration(d); }
+    void write_mdhd_duration(uint64_t d, bool force_v1 = false) { mdia.mdhd.set_duration(d, force_v1); }
+    void write_tkhd_duration(uint64_t d, bool force_v1 = false) { tkhd.set_duration(d, force_v1); }
 
     // sample_index: the 0-based index of the new sample in the whole track.
     void appendSample(uint32_t duration, uint32_t size, uint32_t flags, int32_t composition_offset,

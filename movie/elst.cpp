@@ -1,4 +1,4 @@
-#include "atoms/elst.h"
+#include "movie/elst.h"
 
 #include <algorithm>
 #include <cassert>

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "atoms/raw_atom.h"
+#include "atoms/write_options.h"
 #include "tables/ctts.h"
 #include "tables/saio.h"
 #include "tables/saiz.h"
@@ -45,6 +46,6 @@ public:
 
     void clear();
     void parse_atom_data(const unsigned char* data, size_t len);
-    void write_into(BeWriter& w) const;
+    void write_into(BeWriter& w, const WriteOptions& options = {}) const;
     bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
 };

@@ -1,4 +1,4 @@
-#include "atoms/edts.h"
+#include "movie/edts.h"
 
 #include "atoms/child_walk.h"
 #include "atoms/fourcc.h"

@@ -1,4 +1,4 @@
-#include "atoms/sample_protection.h"
+#include "movie/sample_protection.h"
 
 #include <algorithm>
 

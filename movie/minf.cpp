@@ -1,4 +1,4 @@
-#include "atoms/minf.h"
+#include "movie/minf.h"
 
 #include "atoms/fourcc.h"
 
@@ -15,9 +15,9 @@ void qt_minf_info::parse_atom_data(const unsigned char* data, size_t len) {
     });
 }
 
-void qt_minf_info::write_into(BeWriter& w) const {
+void qt_minf_info::write_into(BeWriter& w, const WriteOptions& options) const {
     size_t start = w.begin_atom(fourcc("minf"));
     other_atoms.write_into(w);
-    stbl.write_into(w);
+    stbl.write_into(w, options);
     w.end_atom(start);
 }

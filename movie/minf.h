@@ -2,7 +2,7 @@
 // its stbl; the media header and data information are carried as read.
 #pragma once
 
-#include "atoms/stbl.h"
+#include "movie/stbl.h"
 
 class qt_minf_info {
 public:
@@ -11,6 +11,6 @@ public:
 
     void clear();
     void parse_atom_data(const unsigned char* data, size_t len);
-    void write_into(BeWriter& w) const;
+    void write_into(BeWriter& w, const WriteOptions& options = {}) const;
     bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
 };

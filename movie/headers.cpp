@@ -1,4 +1,4 @@
-#include "atoms/headers.h"
+#include "movie/headers.h"
 
 #include <cassert>
 #include <cstring>
@@ -47,8 +47,8 @@ void HeaderRecord<Layout>::set_key_field(uint32_t value) {
 }
 
 template <typename Layout>
-void HeaderRecord<Layout>::set_duration(uint64_t d) {
-    if (version() == 0 && (d > kMaxV0Duration || Layout::force_v1())) promote_to_v1();
+void HeaderRecord<Layout>::set_duration(uint64_t d, bool force_v1) {
+    if (version() == 0 && (d > kMaxV0Duration || force_v1)) promote_to_v1();
     switch (version()) {
         case 0: be::put_u32(body_ + kDurationV0, static_cast<uint32_t>(d)); break;
         case 1: be::put_u64(body_ + kDurationV1, d); break;

@@ -23,7 +23,6 @@
 #include <type_traits>
 
 #include "atoms/be.h"
-#include "atoms/debug_flags.h"
 #include "atoms/file_io.h"
 #include "atoms/fourcc.h"
 
@@ -32,7 +31,6 @@ struct MvhdLayout {
     static constexpr size_t v0_size = 100;
     static constexpr size_t duration_v0 = 16;
     static constexpr bool has_timescale = true;  // else the key field is track_ID
-    static bool force_v1() { return dbg_force_mvhd_v1; }
 };
 
 struct TkhdLayout {
@@ -40,7 +38,6 @@ struct TkhdLayout {
     static constexpr size_t v0_size = 84;
     static constexpr size_t duration_v0 = 20;
     static constexpr bool has_timescale = false;
-    static bool force_v1() { return dbg_force_tkhd_v1; }
 };
 
 struct MdhdLayout {
@@ -48,7 +45,6 @@ struct MdhdLayout {
     static constexpr size_t v0_size = 24;
     static constexpr size_t duration_v0 = 16;
     static constexpr bool has_timescale = true;
-    static bool force_v1() { return dbg_force_mdhd_v1; }
 };
 
 template <typename Layout>
@@ -76,7 +72,7 @@ public:
     // Stores d, first promoting a version 0 record to version 1 when d does
     // not fit the 32-bit field or the kind's debug switch asks for it.
     // An absent record stays absent.
-    void set_duration(uint64_t d);
+    void set_duration(uint64_t d, bool force_v1 = false);
 
     // The timescale of mvhd and mdhd; 0 when absent.
     template <typename L = Layout, typename = std::enable_if_t<L::has_timescale>>

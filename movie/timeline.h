@@ -23,8 +23,8 @@
 #include <optional>
 #include <vector>
 
-#include "atoms/elst.h"
-#include "atoms/exact_time.h"
+#include "movie/elst.h"
+#include "movie/exact_time.h"
 
 struct TrackTimeline {
     uint64_t decode_start;        // T0, media ticks
