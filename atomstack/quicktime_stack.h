@@ -48,3 +48,20 @@ long quicktime_stack_read(quicktime_stack* qt, quicktime_atom* atom, void* buf, 
 // Non-zero when the top's position is at or past its end (or the stack is empty).
 int quicktime_stack_eof(quicktime_stack* qt);
 quicktime_stack* quicktime_stack_destroy(quicktime_stack* qt);
+
+// The walk over a container's children, in file order: the stack is emptied,
+// `parent` pushed (null: the whole file) and read from its data start, and
+// visit(child) called for each child until it returns false or no further
+// child can be read. visit may read the child's bytes through the stack but
+// must not empty it.
+template <typename Visit>
+void quicktime_walk(quicktime_stack* qt, const quicktime_atom* parent, Visit&& visit) {
+    quicktime_stack_empty(qt);
+    if (parent != nullptr) quicktime_stack_push(qt, parent);
+    quicktime_atom* top = quicktime_stack_top(qt);
+    quicktime_stack_seek(qt, top, 0);
+    while (!quicktime_stack_eof(qt)) {
+        quicktime_atom child;
+        if (!quicktime_stack_read_atom(qt, top, &child) || !visit(child)) break;
+    }
+}

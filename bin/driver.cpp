@@ -5,12 +5,14 @@
 
 #include <cstdint>
 
+#include "atoms/file_io.h"
 #include "bin/command_line.h"
+#include "bin/file_sync.h"
 #include "bin/driver_state.h"
 #include "bin/forward.h"
 #include "bin/messages.h"
-#include "bin/recovery.h"
 #include "bin/undo.h"
+#include "engine/recovery.h"
 
 namespace {
 
@@ -61,6 +63,19 @@ int bind_atom_stack() {
     return -1;
 }
 
+// Carries out what the journal of an interrupted run calls for; the file
+// is writable by now.
+Recovery recover(const InterruptedRun& found) {
+    const RecoveryPlan plan = plan_recovery(mp4_fd, found);
+    if (plan.outcome == Recovery::failed || plan.outcome == Recovery::nothing) return plan.outcome;
+    if (plan.restore && (!write_buffer_at(mp4_fd, static_cast<off_t>(plan.restore->at), plan.restore->bytes) ||
+                         !sync_file(mp4_fd))) {
+        return Recovery::failed;
+    }
+    if (ftruncate(mp4_fd, static_cast<off_t>(plan.truncate_to)) != 0 || !sync_file(mp4_fd)) return Recovery::failed;
+    return plan.outcome;
+}
+
 }  // namespace
 
 int run_driver(int argc, char** argv) {
@@ -73,7 +88,7 @@ int run_driver(int argc, char** argv) {
     if (found.state != JournalState::none) {
         rc = claim_writes(found.file_size);
         if (rc >= 0) return rc;
-        recovery = recover_interrupted_run(mp4_fd, found);
+        recovery = recover(found);
     }
     if (recovery == Recovery::failed) {
         say("Cannot recover from an interrupted run\n");

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "movie/moov.h"
 #include "atomstack/quicktime_stack.h"
 #include "bin/exclusive_file.h"
+#include "movie/moov.h"
 
 extern std::string mp4_file;
 extern ExclusiveFile mp4_access;
@@ -23,9 +23,6 @@ extern off_t mp4_orig_len;
 extern quicktime_atom mp4_ftyp, mp4_moov, mp4_mdat, mp4_first_moof, mp4_mvex;
 extern std::vector<unsigned char> mp4_saved_moov_data;
 extern qt_moov_info mp4_moov_info;
-
-// A record counts as found when its data offset is non-zero.
-inline bool atom_found(const quicktime_atom& a) { return a.absolute_data_offset != 0; }
 
 // Before a group of writes: -1 when the file is still this run's alone and
 // `expected_size` bytes long (mp4_fd is then writable), else the message is

@@ -3,7 +3,7 @@
 // that are not one.
 #include <gtest/gtest.h>
 
-#include "bin/journal.h"
+#include "engine/journal.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "bin/journal.h"
+#include "engine/journal.h"
 
 #include "atoms/be.h"
 #include "atoms/fourcc.h"
@@ -67,4 +67,17 @@ JournalState find_journal(const std::vector<unsigned char>& tail, uint64_t file_
         return JournalState::partial;
     }
     return JournalState::none;
+}
+
+Journal make_journal(JournalOp op, uint64_t self_offset, uint64_t orig_size, uint64_t moov_offset,
+                     const std::vector<unsigned char>& moov_atom, uint64_t copy_offset) {
+    Journal j;
+    j.op = op;
+    j.self_offset = self_offset;
+    j.orig_size = orig_size;
+    j.moov_offset = moov_offset;
+    j.moov_length = moov_atom.size();
+    j.copy_offset = copy_offset;
+    j.moov_hash = content_hash(moov_atom.data(), moov_atom.size());
+    return j;
 }

@@ -44,3 +44,9 @@ std::vector<unsigned char> encode_journal(const Journal& j);
 JournalState find_journal(const std::vector<unsigned char>& tail, uint64_t file_size, Journal& out);
 
 uint64_t content_hash(const unsigned char* data, size_t len, uint64_t seed = 0xcbf29ce484222325ull);
+
+// The journal of an operation that puts `moov_atom` (the original moov,
+// header included) at moov_offset, with its copy at copy_offset; the journal
+// itself stands at self_offset, the file's end when the operation is done.
+Journal make_journal(JournalOp op, uint64_t self_offset, uint64_t orig_size, uint64_t moov_offset,
+                     const std::vector<unsigned char>& moov_atom, uint64_t copy_offset);

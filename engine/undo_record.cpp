@@ -1,0 +1,95 @@
+#include "engine/undo_record.h"
+
+#include "atoms/be.h"
+#include "atoms/fourcc.h"
+
+namespace {
+
+constexpr uint32_t kOrigSize = 64;
+constexpr uint32_t kValueAtomSize = 16;  // OFSZ, OMDT
+constexpr uint32_t kOmovSize = 24;
+constexpr uint64_t kAppendedHead = 24;
+
+void header(BeWriter& w, uint64_t size, const char (&type)[5]) {
+    w.u32(static_cast<uint32_t>(size));
+    w.u32(fourcc(type));
+}
+
+}  // namespace
+
+const std::string& vers_string() {
+    static const std::string text =
+        "Tolvane fragmented MP4 to non-fragmented MP4 converter (morvak_fragflat 1.0)";
+    return text;
+}
+
+uint64_t undo_record_room() { return vers_string().size() + 76; }
+
+std::vector<unsigned char> tolv_header(uint64_t payload_len) {
+    std::vector<unsigned char> b;
+    BeWriter w(b);
+    header(w, payload_len + 8, "TOLV");
+    return b;
+}
+
+std::vector<unsigned char> vers_atom() {
+    std::vector<unsigned char> b;
+    BeWriter w(b);
+    header(w, vers_string().size() + 8, "VERS");
+    w.bytes(reinterpret_cast<const unsigned char*>(vers_string().data()), vers_string().size());
+    return b;
+}
+
+std::vector<unsigned char> orig_atom_and_end(const UndoRecord& r) {
+    std::vector<unsigned char> b;
+    BeWriter w(b);
+    header(w, kOrigSize, "ORIG");
+    header(w, kValueAtomSize, "OFSZ");
+    w.u64(r.orig_size);
+    header(w, kValueAtomSize, "OMDT");
+    w.u64(r.orig_mdat);
+    header(w, kOmovSize, "OMOV");
+    w.u64(r.orig_moov);
+    w.u64(r.saved_moov_at);
+    w.u32(0);
+    return b;
+}
+
+std::vector<unsigned char> appended_head(uint64_t payload_len, bool bare) {
+    std::vector<unsigned char> b;
+    BeWriter w(b);
+    if (!bare) {
+        header(w, payload_len + kAppendedHead, "TOLV");
+        header(w, payload_len + 16, "ORIG");
+    }
+    header(w, payload_len + 8, "moov");
+    return b;
+}
+
+std::vector<unsigned char> moov_atom_bytes(const std::vector<unsigned char>& payload) {
+    std::vector<unsigned char> b = appended_head(payload.size(), true);
+    b.insert(b.end(), payload.begin(), payload.end());
+    return b;
+}
+
+bool read_undo_record(quicktime_stack* qt, const quicktime_atom& tolv, UndoRecord& out) {
+    quicktime_atom orig;
+    quicktime_walk(qt, &tolv, [&](const quicktime_atom& c) {
+        if (c.type == fourcc("ORIG")) orig = c;
+        return c.type != fourcc("ORIG");
+    });
+    if (orig.absolute_data_offset == 0) return false;
+    quicktime_walk(qt, &orig, [&](quicktime_atom c) {
+        unsigned char v[16];
+        if (c.type == fourcc("OFSZ") && quicktime_stack_read(qt, &c, v, 8) == 8) {
+            out.orig_size = be::read_u64(v);
+        } else if (c.type == fourcc("OMDT") && quicktime_stack_read(qt, &c, v, 8) == 8) {
+            out.orig_mdat = be::read_u64(v);
+        } else if (c.type == fourcc("OMOV") && quicktime_stack_read(qt, &c, v, 16) == 16) {
+            out.orig_moov = be::read_u64(v);
+            out.saved_moov_at = be::read_u64(v + 8);
+        }
+        return true;
+    });
+    return true;
+}
