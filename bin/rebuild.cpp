@@ -67,7 +67,7 @@ bool merge_fragments(MergeReport& total) {
 
 int build_new_movie(std::vector<unsigned char>& out, MergeReport& merged) {
     mp4_moov_info.parse_atom_data(mp4_saved_moov_data.data(), mp4_saved_moov_data.size());
-    if (mp4_moov_info.declaresTooManySamples()) {
+    if (mp4_moov_info.declares_too_many_samples()) {
         say("moov atom is too large\n");
         return 1;
     }
