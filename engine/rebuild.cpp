@@ -85,7 +85,7 @@ NewMovie build_new_movie(quicktime_stack* qt, qt_moov_info& movie, const std::ve
                          const quicktime_atom& first_moof, uint64_t file_size, const WriteOptions& options) {
     NewMovie out;
     movie.parse_atom_data(moov_payload.data(), moov_payload.size());
-    if (movie.declaresTooManySamples()) {
+    if (movie.declares_too_many_samples()) {
         out.refusal = {Msg::moov_too_large};
         return out;
     }

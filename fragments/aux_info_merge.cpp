@@ -43,7 +43,7 @@ void split_single_offset(qt_saio_info& saio, const qt_stbl_info& stbl) {
         saio.offsets.push_back(at);
         const uint64_t n = runs.empty() ? 0 : runs[run].samples_per_chunk;
         for (const uint64_t end = std::min(saturating_add(sample, n), sizes); sample < end; ++sample) {
-            at = saturating_add(at, saiz->sizeOf(sample));
+            at = saturating_add(at, saiz->size_of(sample));
         }
     }
 }
@@ -138,7 +138,7 @@ void AuxInfoMerge::from_sample_encryption() {
         }
         if (!r.ok()) break;  // cut short: the entries before it count
         if (size > kMaxSaizSize) return;
-        s.sizes.addSampleSize(static_cast<uint8_t>(size));
+        s.sizes.add_sample_size(static_cast<uint8_t>(size));
     }
     s.offsets = {saturating_add(moof_.offset, senc.entries_at)};
     add(std::move(s), AuxInfoType{});
@@ -158,21 +158,21 @@ uint64_t AuxInfoMerge::where(const Stream& s, size_t run, uint64_t run_first, ui
 
 void AuxInfoMerge::copy(const Stream& s, size_t run, uint64_t run_first, uint64_t traf_index, uint64_t track_index) {
     qt_stbl_info& stbl = track_.stbl();
-    stbl.senc.coverSamples(track_index, stbl.stsz);
-    const size_t n = s.sizes.sizeOf(traf_index);
+    stbl.senc.cover_samples(track_index, stbl.stsz);
+    const size_t n = s.sizes.size_of(traf_index);
     const uint64_t at = where(s, run, run_first, traf_index);
     if (n != 0 && (at < moof_.offset || at - moof_.offset > moof_.len || n > moof_.len - (at - moof_.offset))) {
-        stbl.senc.giveUp();
+        stbl.senc.give_up();
         return;
     }
-    stbl.senc.addSample(n != 0 ? moof_.data + (at - moof_.offset) : nullptr, n, stbl.stsz.sizeOf(track_index));
+    stbl.senc.add_sample(n != 0 ? moof_.data + (at - moof_.offset) : nullptr, n, stbl.stsz.size_of(track_index));
 }
 
 void AuxInfoMerge::sample(size_t run, uint64_t run_first, uint64_t traf_index, uint64_t track_index) {
     for (const Stream& s : streams_) {
         qt_saiz_info& saiz = track_.stbl().saiz[s.saiz];
-        saiz.coverSamples(track_index);
-        saiz.addSampleSize(s.sizes.sizeOf(traf_index));
+        saiz.cover_samples(track_index);
+        saiz.add_sample_size(s.sizes.size_of(traf_index));
         if (s.copied) copy(s, run, run_first, traf_index, track_index);
     }
 }
@@ -181,14 +181,14 @@ void AuxInfoMerge::chunk(size_t run, uint64_t run_first) {
     const uint64_t chunks = track_.stbl().stco.tbl.size();
     for (const Stream& s : streams_) {
         qt_saio_info& saio = track_.stbl().saio[s.saio];
-        saio.coverChunks(chunks - 1);
+        saio.cover_chunks(chunks - 1);
         saio.offsets.push_back(where(s, run, run_first, run_first));
     }
 }
 
 void AuxInfoMerge::finish() {
     qt_stbl_info& stbl = track_.stbl();
-    for (qt_saiz_info& saiz : stbl.saiz) saiz.coverSamples(track_.sumSampleCounts());
-    for (qt_saio_info& saio : stbl.saio) saio.coverChunks(stbl.stco.tbl.size());
-    stbl.senc.coverSamples(track_.sumSampleCounts(), stbl.stsz);
+    for (qt_saiz_info& saiz : stbl.saiz) saiz.cover_samples(track_.sumSampleCounts());
+    for (qt_saio_info& saio : stbl.saio) saio.cover_chunks(stbl.stco.tbl.size());
+    stbl.senc.cover_samples(track_.sumSampleCounts(), stbl.stsz);
 }

@@ -10,7 +10,7 @@ constexpr uint32_t kFragmentLocalBase = 0x10000;
 GroupMerge::GroupMerge(const moof_traf_info_t& traf, qt_stbl_info& stbl) : traf_(traf), stbl_(stbl) {
     for (const qt_sbgp_info& from : traf.sbgp) {
         size_t target = 0;
-        while (target < stbl.sbgp.size() && !stbl.sbgp[target].sameGrouping(from)) ++target;
+        while (target < stbl.sbgp.size() && !stbl.sbgp[target].same_grouping(from)) ++target;
         if (target == stbl.sbgp.size()) {
             qt_sbgp_info fresh;
             fresh.grouping_type = from.grouping_type;
@@ -36,7 +36,7 @@ uint32_t GroupMerge::renumber(const qt_sbgp_info& from, uint32_t index) {
             fresh.grouping_type = own.grouping_type;
             stbl_.sgpd.push_back(fresh);
         }
-        return stbl_.sgpd[at].indexOf(own.entries[local - 1]);
+        return stbl_.sgpd[at].index_of(own.entries[local - 1]);
     }
     return 0;
 }
@@ -54,7 +54,7 @@ void GroupMerge::sample(uint64_t traf_index, uint64_t track_index) {
             s.mapped = true;
         }
         qt_sbgp_info& target = stbl_.sbgp[s.target];
-        target.coverSamples(track_index);
-        target.addSamples(1, s.index);
+        target.cover_samples(track_index);
+        target.add_samples(1, s.index);
     }
 }

@@ -77,7 +77,7 @@ void follow_decode_time(qt_track_info& track, const moof_traf_info_t& traf) {
         const uint64_t decode = traf.base_media_decode_time;
         const uint64_t expected = saturating_add(track.decode_start, track.sumSampleDurations());
         if (decode > expected) track.padLastSample(decode - expected);
-        else if (decode < expected) track.trimLastFragment(expected - decode);
+        else if (decode < expected) track.trim_last_fragment(expected - decode);
     }
     track.last_fragment_first_sample = track.sumSampleCounts();
 }

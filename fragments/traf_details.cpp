@@ -27,10 +27,10 @@ void TrafDetails::sample(size_t run, uint64_t run_first, uint64_t traf_index, ui
         const auto& entries = s.from->entries;
         while (s.next < entries.size() && entries[s.next].sample_number < traf_index + 1) ++s.next;
         if (s.next < entries.size() && entries[s.next].sample_number == traf_index + 1) {
-            track_.stbl().subs[s.target].addEntry({track_index + 1, entries[s.next].subsamples});
+            track_.stbl().subs[s.target].add_entry({track_index + 1, entries[s.next].subsamples});
         }
     }
     if (traf_index < traf_.sdtp.tbl.size()) {
-        track_.stbl().sdtp.setSample(track_index, traf_.sdtp.tbl[static_cast<size_t>(traf_index)]);
+        track_.stbl().sdtp.set_sample(track_index, traf_.sdtp.tbl[static_cast<size_t>(traf_index)]);
     }
 }

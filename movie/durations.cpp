@@ -26,7 +26,7 @@ struct TrackPlan {
 };
 
 std::optional<TrackPlan> plan_track(const qt_track_info& t, uint32_t movie_scale) {
-    const std::optional<PresentationSpan> span = t.presentationSpan();
+    const std::optional<PresentationSpan> span = t.presentation_span();
     if (!span) return std::nullopt;
     TrackPlan p;
     p.media_duration = span->end;
@@ -115,7 +115,7 @@ void write_edits(qt_track_info& t, std::vector<qt_edit_list_entry_t> edits) {
         t.edts.present = true;
         t.edts.elst.present = true;
         t.edts.elst.entries = std::move(edits);
-    } else if (t.edts.hasEdits()) {
+    } else if (t.edts.has_edits()) {
         t.edts.elst.clear();
         t.edts.present = !t.edts.other_atoms.empty();
     }
@@ -126,7 +126,7 @@ void write_edits(qt_track_info& t, std::vector<qt_edit_list_entry_t> edits) {
 bool rewrite_without_movie_timescale(qt_moov_info& movie, const WriteOptions& options) {
     std::vector<uint64_t> ends;
     for (const qt_track_info& t : movie.tracks) {
-        const std::optional<PresentationSpan> span = t.presentationSpan();
+        const std::optional<PresentationSpan> span = t.presentation_span();
         if (!span) return false;
         ends.push_back(span->end);
     }
@@ -134,7 +134,7 @@ bool rewrite_without_movie_timescale(qt_moov_info& movie, const WriteOptions& op
     for (size_t i = 0; i < ends.size(); ++i) {
         qt_track_info& t = movie.tracks[i];
         t.write_mdhd_duration(ends[i], options.force_mdhd_v1);
-        const uint64_t d = t.edts.hasEdits() ? t.edts.elst.totalDuration() : 0;
+        const uint64_t d = t.edts.has_edits() ? t.edts.elst.total_duration() : 0;
         t.write_tkhd_duration(d, options.force_tkhd_v1);
         movie_duration = std::max(movie_duration, d);
     }

@@ -22,7 +22,7 @@ public:
     void clear();
     void parse_atom_data(const unsigned char* data, size_t len);
     // The track has an edit list with at least one edit.
-    bool hasEdits() const { return elst.present && !elst.entries.empty(); }
+    bool has_edits() const { return elst.present && !elst.entries.empty(); }
 
     void write_into(BeWriter& w) const;
     bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }

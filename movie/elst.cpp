@@ -54,7 +54,7 @@ void qt_elst_info::parse_atom_data(const unsigned char* data, size_t len) {
     }
 }
 
-uint64_t qt_elst_info::totalDuration() const {
+uint64_t qt_elst_info::total_duration() const {
     uint64_t sum = 0;
     for (const qt_edit_list_entry_t& e : entries) {
         sum = e.segment_duration > std::numeric_limits<uint64_t>::max() - sum ? std::numeric_limits<uint64_t>::max()

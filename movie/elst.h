@@ -37,7 +37,7 @@ public:
     void parse_atom_data(const unsigned char* data, size_t len);
 
     // Sum of the segment durations, saturating.
-    uint64_t totalDuration() const;
+    uint64_t total_duration() const;
 
     // The whole atom, or nothing when absent.
     void write_into(BeWriter& w) const;

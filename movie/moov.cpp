@@ -60,7 +60,7 @@ void qt_moov_info::write_into(BeWriter& w, const WriteOptions& options) const {
     w.end_atom(start);
 }
 
-bool qt_moov_info::declaresTooManySamples() const {
+bool qt_moov_info::declares_too_many_samples() const {
     for (const qt_track_info& t : tracks) {
         if (t.stbl().stts.sample_count() > kMaxSamplesPerTrack || t.stbl().stsz.sample_count() > kMaxSamplesPerTrack) {
             return true;

@@ -31,7 +31,7 @@ public:
     // one: only a damaged table declares that many, and growing it sample by
     // sample would take memory out of all proportion to the file.
     static constexpr uint64_t kMaxSamplesPerTrack = uint64_t{1} << 24;
-    bool declaresTooManySamples() const;
+    bool declares_too_many_samples() const;
 
 private:
     void apply_trex_defaults(const unsigned char* mvex, size_t len);

@@ -71,7 +71,7 @@ bool for_each_stretch(const qt_stbl_info& t, uint64_t decode, Visit&& visit) {
 
 }  // namespace
 
-std::optional<PresentationSpan> qt_track_info::presentationSpan() const {
+std::optional<PresentationSpan> qt_track_info::presentation_span() const {
     bool any = false;
     const int64_t start = static_cast<int64_t>(std::min(decode_start, kMaxDecodeTime));
     int64_t earliest = 0;
@@ -95,12 +95,12 @@ void qt_track_info::appendSample(uint32_t duration, uint32_t size, uint32_t flag
     qt_stbl_info& t = stbl();
     t.stts.addSampleDuration(duration);
     t.stsz.addSampleSize(size);
-    t.stss.addSample(flags, sample_index + 1);
+    t.stss.addSyncSample(flags, sample_index + 1);
     // Samples the moov held without a ctts have offset 0; say so before the
     // first appended offset so the table covers every sample.
-    t.ctts.padToSampleCount(sample_index);
+    t.ctts.pad_to_sample_count(sample_index);
     t.ctts.addSampleCompOffset(composition_offset);
-    t.sdtp.addSample(flags, sample_index);
+    t.sdtp.add_sample(flags, sample_index);
 }
 
 void qt_track_info::appendChunk(uint64_t offset, uint32_t samples, uint32_t sample_description_index) {

@@ -48,7 +48,7 @@ public:
     // Where the samples are shown, in media ticks from the track's first
     // decode time; nothing when that time plus any of them leaves the signed
     // 64-bit range that edit lists' media times have.
-    std::optional<PresentationSpan> presentationSpan() const;
+    std::optional<PresentationSpan> presentation_span() const;
     void write_mdhd_duration(uint64_t d, bool force_v1 = false) { mdia.mdhd.set_duration(d, force_v1); }
     void write_tkhd_duration(uint64_t d, bool force_v1 = false) { tkhd.set_duration(d, force_v1); }
 
@@ -57,7 +57,7 @@ public:
                       uint64_t sample_index);
     void appendChunk(uint64_t offset, uint32_t samples, uint32_t sample_description_index);
     void padLastSample(uint64_t pad) { stbl().stts.padLastSample(pad); }
-    bool trimLastFragment(uint64_t amount) { return stbl().stts.trimLastSamples(amount, last_fragment_first_sample); }
+    bool trim_last_fragment(uint64_t amount) { return stbl().stts.trim_last_samples(amount, last_fragment_first_sample); }
 
     qt_stbl_info& stbl() { return mdia.minf.stbl; }
     const qt_stbl_info& stbl() const { return mdia.minf.stbl; }

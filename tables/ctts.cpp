@@ -54,7 +54,7 @@ void qt_ctts_info::addSampleCompOffset(int32_t offset) {
     add_samples(1, offset);
 }
 
-void qt_ctts_info::padToSampleCount(uint64_t n) {
+void qt_ctts_info::pad_to_sample_count(uint64_t n) {
     if (n > sample_count_) add_samples(n - sample_count_, 0);
 }
 

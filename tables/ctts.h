@@ -33,7 +33,7 @@ public:
     // Appends offset-0 samples until the table covers n samples: a track whose
     // movie atom held samples but no ctts gets them before its first
     // fragment sample with an offset.
-    void padToSampleCount(uint64_t n);
+    void pad_to_sample_count(uint64_t n);
 
     uint64_t sample_count() const { return sample_count_; }
 

@@ -28,7 +28,7 @@ public:
 
     // Cuts the table, or pads it with offset 0 (chunks whose samples have no
     // information), to n entries.
-    void coverChunks(uint64_t n) { offsets.resize(static_cast<size_t>(n), 0); }
+    void cover_chunks(uint64_t n) { offsets.resize(static_cast<size_t>(n), 0); }
 
     void write_into(BeWriter& w) const;
 };

@@ -44,7 +44,7 @@ bool qt_saiz_info::parse_atom_data(const unsigned char* data, size_t len) {
     return true;
 }
 
-uint8_t qt_saiz_info::sizeOf(uint64_t index) const {
+uint8_t qt_saiz_info::size_of(uint64_t index) const {
     if (index >= sample_count()) return 0;
     return default_size != 0 ? default_size : tbl[static_cast<size_t>(index)];
 }
@@ -56,7 +56,7 @@ void qt_saiz_info::expand() {
     default_count = 0;
 }
 
-void qt_saiz_info::coverSamples(uint64_t n) {
+void qt_saiz_info::cover_samples(uint64_t n) {
     if (n == sample_count()) return;
     if (default_size != 0 && n < default_count) {
         default_count = static_cast<uint32_t>(n);
@@ -66,7 +66,7 @@ void qt_saiz_info::coverSamples(uint64_t n) {
     tbl.resize(static_cast<size_t>(std::min<uint64_t>(n, kMaxCount)), 0);
 }
 
-void qt_saiz_info::addSampleSize(uint8_t size) {
+void qt_saiz_info::add_sample_size(uint8_t size) {
     if (sample_count() == 0 && size != 0) {
         default_size = size;
         default_count = 1;

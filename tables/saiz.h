@@ -29,11 +29,11 @@ public:
 
     uint64_t sample_count() const { return default_size != 0 ? default_count : tbl.size(); }
     // The size of the sample at 0-based `index`; 0 past the table.
-    uint8_t sizeOf(uint64_t index) const;
+    uint8_t size_of(uint64_t index) const;
 
     // Cuts the table, or pads it with samples without information, to n samples.
-    void coverSamples(uint64_t n);
-    void addSampleSize(uint8_t size);
+    void cover_samples(uint64_t n);
+    void add_sample_size(uint8_t size);
 
     void write_into(BeWriter& w) const;
 

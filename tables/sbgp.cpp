@@ -48,9 +48,9 @@ bool qt_sbgp_info::parse_atom_data(const unsigned char* data, size_t len) {
     return true;
 }
 
-void qt_sbgp_info::coverSamples(uint64_t n) {
+void qt_sbgp_info::cover_samples(uint64_t n) {
     if (n > sample_count_) {
-        addSamples(n - sample_count_, 0);
+        add_samples(n - sample_count_, 0);
         return;
     }
     while (sample_count_ > n) {
@@ -61,7 +61,7 @@ void qt_sbgp_info::coverSamples(uint64_t n) {
     }
 }
 
-void qt_sbgp_info::addSamples(uint64_t count, uint32_t group_index) {
+void qt_sbgp_info::add_samples(uint64_t count, uint32_t group_index) {
     sample_count_ += count;
     while (count > 0) {
         // A run holds at most 2^32 - 1 samples; past that a new run starts.

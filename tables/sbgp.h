@@ -31,15 +31,15 @@ public:
     // keeps such a box as it is.
     bool parse_atom_data(const unsigned char* data, size_t len);
 
-    bool sameGrouping(const qt_sbgp_info& o) const {
+    bool same_grouping(const qt_sbgp_info& o) const {
         return grouping_type == o.grouping_type && has_parameter == o.has_parameter &&
                (!has_parameter || grouping_type_parameter == o.grouping_type_parameter);
     }
 
     uint64_t sample_count() const { return sample_count_; }
     // Cuts the runs, or pads them with samples of no group, to n samples.
-    void coverSamples(uint64_t n);
-    void addSamples(uint64_t count, uint32_t group_index);
+    void cover_samples(uint64_t n);
+    void add_samples(uint64_t count, uint32_t group_index);
 
     void write_into(BeWriter& w) const;
 

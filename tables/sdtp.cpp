@@ -26,13 +26,13 @@ void qt_sdtp_info::parse_atom_data(const unsigned char* data, size_t len) {
     if (n != 0) tbl.assign(bytes, bytes + n);
 }
 
-void qt_sdtp_info::addSample(uint32_t sample_flags, uint64_t sample_index) {
+void qt_sdtp_info::add_sample(uint32_t sample_flags, uint64_t sample_index) {
     if (!present) return;
     tbl.resize(static_cast<size_t>(sample_index), 0);
     tbl.push_back(sdtp_byte_from_sample_flags(sample_flags));
 }
 
-void qt_sdtp_info::setSample(uint64_t sample_index, uint8_t byte) {
+void qt_sdtp_info::set_sample(uint64_t sample_index, uint8_t byte) {
     present = true;
     if (tbl.size() <= sample_index) tbl.resize(static_cast<size_t>(sample_index) + 1, 0);
     tbl[static_cast<size_t>(sample_index)] = byte;

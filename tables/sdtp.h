@@ -27,10 +27,10 @@ public:
     // Records the sample at 0-based `sample_index` of the track. The table is
     // first cut or zero-padded to that index, so it keeps exactly one byte per
     // sample even when it held more or fewer than the track's samples.
-    void addSample(uint32_t sample_flags, uint64_t sample_index);
+    void add_sample(uint32_t sample_flags, uint64_t sample_index);
     // Puts the byte a traf's own sdtp gives for the sample at 0-based
     // `sample_index`, creating the table when there is none.
-    void setSample(uint64_t sample_index, uint8_t byte);
+    void set_sample(uint64_t sample_index, uint8_t byte);
 
     void write_into(BeWriter& w) const;
     bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }

@@ -36,16 +36,16 @@ void qt_senc_info::begin(uint8_t iv_size) {
     iv_size_ = iv_size;
 }
 
-void qt_senc_info::addSample(const unsigned char* info, size_t n, uint32_t sample_size) {
+void qt_senc_info::add_sample(const unsigned char* info, size_t n, uint32_t sample_size) {
     if (!building_ || given_up_) return;
     info_.insert(info_.end(), info, info + n);
     sizes_.push_back(static_cast<uint8_t>(n));
     sample_sizes_.push_back(sample_size);
 }
 
-void qt_senc_info::coverSamples(uint64_t n, const qt_stsz_info& stsz) {
+void qt_senc_info::cover_samples(uint64_t n, const qt_stsz_info& stsz) {
     if (!building_ || given_up_) return;
-    while (sizes_.size() < n) addSample(nullptr, 0, stsz.sizeOf(sizes_.size()));
+    while (sizes_.size() < n) add_sample(nullptr, 0, stsz.size_of(sizes_.size()));
 }
 
 void qt_senc_info::write_into(BeWriter& w) const {

@@ -35,12 +35,12 @@ public:
     // described as having no information.
     void begin(uint8_t iv_size);
     bool building() const { return building_; }
-    void giveUp() { given_up_ = true; }
+    void give_up() { given_up_ = true; }
 
     // Appends the sample's information (`n` bytes, none when 0) and its size.
-    void addSample(const unsigned char* info, size_t n, uint32_t sample_size);
+    void add_sample(const unsigned char* info, size_t n, uint32_t sample_size);
     // Appends samples without information up to n, their sizes from stsz.
-    void coverSamples(uint64_t n, const qt_stsz_info& stsz);
+    void cover_samples(uint64_t n, const qt_stsz_info& stsz);
 
     void write_into(BeWriter& w) const;
 

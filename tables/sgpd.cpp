@@ -60,7 +60,7 @@ bool qt_sgpd_info::parse_atom_data(const unsigned char* data, size_t len) {
     return true;
 }
 
-uint32_t qt_sgpd_info::indexOf(const Entry& entry) {
+uint32_t qt_sgpd_info::index_of(const Entry& entry) {
     auto it = std::find(entries.begin(), entries.end(), entry);
     if (it != entries.end()) return static_cast<uint32_t>(it - entries.begin()) + 1;
     if (entries.size() >= kMaxEntries) return 0;

@@ -33,7 +33,7 @@ public:
     // The 1-based index of an entry with exactly these bytes, appended when
     // there is none yet; 0 when the table is full (indices from 0x10001 on
     // mean entries of a fragment, so a movie's table stops at 0x10000).
-    uint32_t indexOf(const Entry& entry);
+    uint32_t index_of(const Entry& entry);
 
     void write_into(BeWriter& w) const;
 };

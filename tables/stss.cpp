@@ -32,7 +32,7 @@ void qt_stss_info::parse_atom_data(const unsigned char* data, size_t len) {
     for (size_t i = 0; i < n; ++i) tbl.push_back(r.u32());
 }
 
-void qt_stss_info::addSample(uint32_t sample_flags, uint64_t sample_number) {
+void qt_stss_info::addSyncSample(uint32_t sample_flags, uint64_t sample_number) {
     // The merger keeps a track's samples within 32-bit numbers.
     assert(sample_number <= kMaxSampleNumber);
     if (is_sync_sample_flags(sample_flags)) {

@@ -26,7 +26,7 @@ public:
     // Accounts one appended sample, `sample_number` 1-based in the whole
     // track. The first non-sync sample of a track without the table creates
     // it, listing every earlier sample, which were all sync.
-    void addSample(uint32_t sample_flags, uint64_t sample_number);
+    void addSyncSample(uint32_t sample_flags, uint64_t sample_number);
 
     void write_into(BeWriter& w) const;
     bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }

@@ -29,7 +29,7 @@ public:
 
     uint64_t sample_count() const { return sample_size != 0 ? constant_count : tbl.size(); }
     // The size of the sample at 0-based `index`; 0 past the table.
-    uint32_t sizeOf(uint64_t index) const {
+    uint32_t size_of(uint64_t index) const {
         if (index >= sample_count()) return 0;
         return sample_size != 0 ? sample_size : tbl[static_cast<size_t>(index)];
     }

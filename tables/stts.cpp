@@ -72,7 +72,7 @@ void qt_stts_info::padLastSample(uint64_t pad) {
     total_duration_ += uint64_t{tbl[at].duration} - old_duration;
 }
 
-bool qt_stts_info::trimLastSamples(uint64_t amount, uint64_t first) {
+bool qt_stts_info::trim_last_samples(uint64_t amount, uint64_t first) {
     if (amount == 0) return true;
     if (first >= sample_count_) return false;
     // What the samples can give, taken from the last one back.

@@ -39,7 +39,7 @@ public:
     // all, so that a fragment's decode time can start before where the track
     // now ends: the last sample first, none below 1 tick. Changes nothing and
     // returns false when those samples cannot give that much.
-    bool trimLastSamples(uint64_t amount, uint64_t first);
+    bool trim_last_samples(uint64_t amount, uint64_t first);
 
     uint64_t sample_count() const { return sample_count_; }
     // Sum of count * duration, modulo 2^64.

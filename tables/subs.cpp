@@ -58,7 +58,7 @@ bool qt_subs_info::parse_atom_data(const unsigned char* data, size_t len) {
     return true;
 }
 
-void qt_subs_info::addEntry(qt_subsample_entry_t entry) {
+void qt_subs_info::add_entry(qt_subsample_entry_t entry) {
     if (!entries.empty() && entry.sample_number <= entries.back().sample_number) return;
     entries.push_back(std::move(entry));
 }

@@ -39,7 +39,7 @@ public:
     bool parse_atom_data(const unsigned char* data, size_t len);
 
     // Appends an entry; one that does not come after the last is dropped.
-    void addEntry(qt_subsample_entry_t entry);
+    void add_entry(qt_subsample_entry_t entry);
 
     void write_into(BeWriter& w) const;
 };

@@ -78,7 +78,7 @@ TEST(Elst, GoldenVersion0ParsesAndWritesBackByteForByte) {
     auto elst = parsed<qt_elst_info>(body_of(kElstV0));
     EXPECT_TRUE(elst.present);
     EXPECT_EQ(elst.entries, (Edits{{66, -1, 1, 0}, {1500, 1024, 1, 0}}));
-    EXPECT_EQ(elst.totalDuration(), 1566u);
+    EXPECT_EQ(elst.total_duration(), 1566u);
     EXPECT_EQ(written(elst), kElstV0);
     expect_written_to_file(elst, kElstV0);
 }
@@ -190,7 +190,7 @@ const Bytes kEdtsWritten = {
 TEST(Edts, ElstIsModelledAndOtherChildrenKeptRaw) {
     auto edts = parsed<qt_edts_info>(body_of(kEdtsWithOther));
     EXPECT_TRUE(edts.present);
-    EXPECT_TRUE(edts.hasEdits());
+    EXPECT_TRUE(edts.has_edits());
     EXPECT_EQ(edts.elst.entries, (Edits{{1500, 1024, 1, 0}}));
     EXPECT_EQ(edts.other_atoms.count(), 1u);
     EXPECT_EQ(written(edts), kEdtsWritten);
@@ -201,7 +201,7 @@ TEST(Edts, AbsentBoxWritesNothingAndAnEmptyOneStays) {
     EXPECT_TRUE(written(none).empty());
     auto empty = parsed<qt_edts_info>(Bytes{});
     EXPECT_TRUE(empty.present);
-    EXPECT_FALSE(empty.hasEdits());
+    EXPECT_FALSE(empty.has_edits());
     EXPECT_EQ(written(empty), (Bytes{0x00, 0x00, 0x00, 0x08, 'e', 'd', 't', 's'}));
 }
 
@@ -217,7 +217,7 @@ TEST(Edts, TrackWritesItsEditBoxBetweenHeaderAndMedia) {
 
     qt_track_info track;
     track.parse_atom_data(body.data(), body.size());
-    EXPECT_TRUE(track.edts.hasEdits());
+    EXPECT_TRUE(track.edts.has_edits());
     const Bytes out = written(track);
     std::vector<std::string> order;
     walk_children(out.data() + 8, out.size() - 8, [&](const ChildAtom& c) { order.push_back(fourcc_text(c.type)); });

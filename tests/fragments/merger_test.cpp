@@ -568,7 +568,7 @@ const Bytes kStsdEncv = hex(
 std::vector<uint32_t> aux_sizes(const qt_track_info& t) {
     std::vector<uint32_t> out;
     const qt_saiz_info& saiz = t.stbl().saiz.at(0);
-    for (uint64_t i = 0; i < saiz.sample_count(); ++i) out.push_back(saiz.sizeOf(i));
+    for (uint64_t i = 0; i < saiz.sample_count(); ++i) out.push_back(saiz.size_of(i));
     return out;
 }
 

@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qt_moov_info movie;
     movie.parse_atom_data(rest, moov_len);
     // The driver refuses such a movie before any fragment is merged.
-    if (movie.declaresTooManySamples()) return 0;
+    if (movie.declares_too_many_samples()) return 0;
     const auto before = table_counts(movie);
     MergeBounds bounds{file_end, file_end};  // over every copy, as for the moofs of one file
     for (uint64_t i = 0; i < copies; ++i) {

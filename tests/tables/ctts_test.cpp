@@ -128,7 +128,7 @@ TEST(Ctts, PadToSampleCountFillsWithOffsetZero) {
         SCOPED_TRACE(row.name);
         auto ctts = parsed<qt_ctts_info>(row.body);
         uint64_t before = ctts.sample_count();
-        ctts.padToSampleCount(row.n);
+        ctts.pad_to_sample_count(row.n);
         EXPECT_EQ(ctts.tbl, row.expected);
         EXPECT_EQ(ctts.sample_count(), std::max(before, row.n));
     }

@@ -40,8 +40,8 @@ TEST(SampleDetails, GoldenBytesReadFieldByFieldAndWrittenBack) {
     auto z = read<qt_saiz_info>(saiz);
     EXPECT_TRUE(z.info_type.present && z.info_type.type == kCenc);
     EXPECT_EQ(z.sample_count(), 3u);
-    EXPECT_EQ(z.sizeOf(2), 16u);
-    EXPECT_EQ(z.sizeOf(3), 0u);
+    EXPECT_EQ(z.size_of(2), 16u);
+    EXPECT_EQ(z.size_of(3), 0u);
     EXPECT_EQ(written(z), saiz);
 
     const Bytes per_sample = hex("00000014 7361697A 00 000000 00 00000003 16 10 00");  // 22, 16, 0
@@ -104,9 +104,9 @@ TEST(SampleDetails, GoldenBytesReadFieldByFieldAndWrittenBack) {
 
 TEST(SampleDetails, WritersPickTheSmallestVersionAndFormThatHoldTheValues) {
     auto saiz = read<qt_saiz_info>(hex("00000013 7361697A 00 000000 00 00000002 10 10"));
-    saiz.addSampleSize(16);
+    saiz.add_sample_size(16);
     EXPECT_EQ(to_hex(written(saiz)), to_hex(hex("00000011 7361697A 00 000000 10 00000003")));  // one size
-    saiz.addSampleSize(8);
+    saiz.add_sample_size(8);
     EXPECT_EQ(to_hex(written(saiz)), to_hex(hex("00000015 7361697A 00 000000 00 00000004 10101008")));
 
     auto saio = read<qt_saio_info>(hex("00000018 7361696F 01 000000 00000001 00000000 00000010"));
@@ -119,17 +119,17 @@ TEST(SampleDetails, WritersPickTheSmallestVersionAndFormThatHoldTheValues) {
     // Version 0 gives no length: its entries split the body evenly. One of
     // another length needs version 1, with a length per entry.
     auto sgpd = read<qt_sgpd_info>(hex("00000018 73677064 00 000000 726F6C6C 00000002 FFFF FFFE"));
-    EXPECT_EQ(sgpd.indexOf({0xFF, 0xFE}), 2u);  // already there
+    EXPECT_EQ(sgpd.index_of({0xFF, 0xFE}), 2u);  // already there
     EXPECT_EQ(written(sgpd)[8], 0);
-    EXPECT_EQ(sgpd.indexOf({0x00, 0x01, 0x02}), 3u);
+    EXPECT_EQ(sgpd.index_of({0x00, 0x01, 0x02}), 3u);
     EXPECT_EQ(to_hex(written(sgpd)), to_hex(hex("0000002B 73677064 01 000000 726F6C6C 00000000 00000003"
                                                 "00000002 FFFF 00000002 FFFE 00000003 000102")));
     EXPECT_TRUE(refused<qt_sgpd_info>(hex("00000017 73677064 00 000000 726F6C6C 00000002 FFFFFF")));
 
     auto subs = read<qt_subs_info>(hex("0000001E 73756273 01 000000 00000001 00000001 0001 00000100 00 00 00000000"));
     EXPECT_EQ(written(subs)[8], 0);  // 256 fits 16 bits
-    subs.addEntry({1, {}});          // not after sample 1: dropped
-    subs.addEntry({4, {{0x10000, 0, 0, 0}}});
+    subs.add_entry({1, {}});          // not after sample 1: dropped
+    subs.add_entry({4, {{0x10000, 0, 0, 0}}});
     EXPECT_EQ(to_hex(written(subs)), to_hex(hex("00000030 73756273 01 000000 00000002"
                                                 "00000001 0001 00000100 00 00 00000000"
                                                 "00000003 0001 00010000 00 00 00000000")));
@@ -143,16 +143,16 @@ TEST(SampleDetails, WritersPickTheSmallestVersionAndFormThatHoldTheValues) {
 
 TEST(SampleDetails, CoverCutsOrPadsToTheTracksSamples) {
     auto sbgp = read<qt_sbgp_info>(hex("0000001C 73626770 00 000000 726F6C6C 00000001 00000005 00000001"));
-    sbgp.coverSamples(3);
-    sbgp.addSamples(2, 1);  // joins the cut run
-    sbgp.coverSamples(7);
-    sbgp.addSamples(1, 2);
+    sbgp.cover_samples(3);
+    sbgp.add_samples(2, 1);  // joins the cut run
+    sbgp.cover_samples(7);
+    sbgp.add_samples(1, 2);
     EXPECT_EQ(to_hex(written(sbgp)), to_hex(hex("0000002C 73626770 00 000000 726F6C6C 00000003"
                                                 "00000005 00000001 00000002 00000000 00000001 00000002")));
 
     auto saiz = read<qt_saiz_info>(hex("00000011 7361697A 00 000000 08 00000004"));
-    saiz.coverSamples(2);
-    saiz.coverSamples(3);
+    saiz.cover_samples(2);
+    saiz.cover_samples(3);
     EXPECT_EQ(to_hex(written(saiz)), to_hex(hex("00000014 7361697A 00 000000 00 00000003 080800")));
 }
 
@@ -161,18 +161,18 @@ TEST(SampleDetails, SencCopyDescribesSamplesWithoutInformationAsClear) {
     stsz.addSampleSize(70000);  // a sample before the first with information
     qt_senc_info senc;
     senc.begin(8);
-    senc.coverSamples(1, stsz);
+    senc.cover_samples(1, stsz);
     const Bytes iv = hex("0102030405060708");
     const Bytes mapped = hex("1112131415161718 0001 0005 00000100");
-    senc.addSample(iv.data(), iv.size(), 300);          // IV only: encrypted whole
-    senc.addSample(mapped.data(), mapped.size(), 261);  // IV and a map
+    senc.add_sample(iv.data(), iv.size(), 300);          // IV only: encrypted whole
+    senc.add_sample(mapped.data(), mapped.size(), 261);  // IV and a map
     EXPECT_EQ(to_hex(written(senc)), to_hex(hex(
         "00000040 73656E63 00 000002 00000003"         // senc, with maps, 3 samples
         "0000000000000000 0002 FFFF 00000000 1171 00000000"  // clear: zero IV, 65535 + 4465 clear
         "0102030405060708 0000"                        // no map: the whole sample
         "1112131415161718 0001 0005 00000100")));      // as copied
 
-    senc.giveUp();
+    senc.give_up();
     EXPECT_TRUE(written(senc).empty());
 }
 

@@ -70,7 +70,7 @@ TEST(Sdtp, AppendedSamplesKeepOneBytePerSample) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         auto sdtp = parsed<qt_sdtp_info>(row.body);
-        sdtp.addSample(kFlags, row.index);
+        sdtp.add_sample(kFlags, row.index);
         EXPECT_EQ(sdtp.tbl, row.expected);
     }
 }

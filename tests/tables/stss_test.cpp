@@ -106,7 +106,7 @@ TEST(Stss, AppendedSamples) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         auto stss = parsed<qt_stss_info>(row.body);
-        for (const Sample& s : row.samples) stss.addSample(s.flags, s.number);
+        for (const Sample& s : row.samples) stss.addSyncSample(s.flags, s.number);
         EXPECT_EQ(stss.present, row.present);
         EXPECT_EQ(stss.tbl, row.expected);
     }
@@ -116,7 +116,7 @@ TEST(Stss, MaterialisedEmptyTableIsWritten) {
     qt_stss_info stss;
     EXPECT_TRUE(written(stss).empty());
     expect_written_to_file(stss, {});
-    stss.addSample(kNonSync, 1);
+    stss.addSyncSample(kNonSync, 1);
     EXPECT_EQ(written(stss), kEmptyStss);
 }
 
