@@ -4,13 +4,10 @@
 // is not written. A later elst replaces an earlier one.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 
 #include "atoms/be.h"
 #include "movie/elst.h"
-#include "atoms/file_io.h"
 #include "atoms/raw_atom.h"
 
 class qt_edts_info {
@@ -25,5 +22,4 @@ public:
     bool has_edits() const { return elst.present && !elst.entries.empty(); }
 
     void write_into(BeWriter& w) const;
-    bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
 };

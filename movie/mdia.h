@@ -17,5 +17,4 @@ public:
     void clear();
     void parse_atom_data(const unsigned char* data, size_t len);
     void write_into(BeWriter& w, const WriteOptions& options = {}) const;
-    bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
 };

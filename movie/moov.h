@@ -22,7 +22,6 @@ public:
     void clear();
     void parse_atom_data(const unsigned char* data, size_t len);
     void write_into(BeWriter& w, const WriteOptions& options = {}) const;
-    bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
 
     uint64_t movieTimescale() const { return mvhd.timescale(); }
     void write_mvhd_duration(uint64_t d, bool force_v1 = false) { mvhd.set_duration(d, force_v1); }

@@ -39,7 +39,6 @@ public:
     void clear();
     void parse_atom_data(const unsigned char* data, size_t len);
     void write_into(BeWriter& w, const WriteOptions& options = {}) const;
-    bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
 
     uint32_t getTrackId() const { return tkhd.track_id(); }
     uint64_t trackTimescale() const { return mdia.mdhd.timescale(); }
