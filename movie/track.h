@@ -25,7 +25,8 @@ public:
     quicktime_tkhd_header_u tkhd;
     qt_edts_info edts;
     qt_mdia_info mdia;
-    RawAtomList other_atoms;  // user data, ...
+    RawAtomList other_atoms;  // user data, ...; one with no place of its own goes last
+    ChildOrder order;
     qt_trex_info trex{};
 
     // Where the fragments' decode timeline starts: the decode time of the
@@ -60,4 +61,8 @@ public:
 
     qt_stbl_info& stbl() { return mdia.minf.stbl; }
     const qt_stbl_info& stbl() const { return mdia.minf.stbl; }
+
+private:
+    // Reads the child into its member; returns its kind, or ChildOrder::kRaw.
+    int parse_child(const ChildAtom& c);
 };
