@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "atoms/be.h"
 #include "atoms/child_walk.h"
 #include "atoms/raw_atom.h"
 
@@ -32,25 +33,33 @@ public:
     static constexpr Place kBeforeAll{-1, 0};
     static Place after_last(int kind) { return {kind, SIZE_MAX}; }
 
-    // One child to write: the element `index` of the modelled `kind`, or of
-    // kind kRaw, the raw atom `index`.
-    struct Item {
-        int kind;
-        size_t index;
-    };
-
     void clear();
     // Called for the children in the order read, with what became of each:
     // a modelled child of `kind` (the n-th of its kind read is element n),
     // kRaw (the child is added to `raw`) or kDropped.
     void add(int kind, RawAtomList& raw, const ChildAtom& child);
 
-    // The children in the order to write them: counts[k] elements of each
-    // kind k, and raw_count raw atoms, those added after reading at
-    // `unplaced`. Every element and every raw atom comes exactly once.
-    std::vector<Item> items(const std::vector<size_t>& counts, size_t raw_count, Place unplaced) const;
+    // Writes the children: counts[k] elements of each kind k, each by
+    // write_member(k, element), and the atoms of `raw`, those added after
+    // reading at `unplaced`. Every element and every raw atom comes once.
+    template <typename WriteMember>
+    void write_into(BeWriter& w, const RawAtomList& raw, const std::vector<size_t>& counts, Place unplaced,
+                    WriteMember&& write_member) const {
+        for (const Item& item : items(counts, raw.count(), unplaced)) {
+            if (item.kind == kRaw) w.bytes(raw.at(item.index));
+            else write_member(item.kind, item.index);
+        }
+    }
 
 private:
+    // One child to write: the element `index` of the modelled `kind`, or of
+    // kind kRaw, the raw atom `index`.
+    struct Item {
+        int kind;
+        size_t index;
+    };
+    std::vector<Item> items(const std::vector<size_t>& counts, size_t raw_count, Place unplaced) const;
+
     std::vector<Place> places_;  // of the raw atoms read, in their order
     std::vector<size_t> read_;   // modelled children read so far, per kind
     Place last_ = kBeforeAll;

@@ -30,9 +30,6 @@ void qt_edts_info::parse_atom_data(const unsigned char* data, size_t len) {
 void qt_edts_info::write_into(BeWriter& w) const {
     if (!present) return;
     const size_t start = w.begin_atom(fourcc("edts"));
-    for (const ChildOrder::Item& item : order.items({1}, other_atoms.count(), ChildOrder::after_last(kElst))) {
-        if (item.kind == ChildOrder::kRaw) w.bytes(other_atoms.at(item.index));
-        else elst.write_into(w);
-    }
+    order.write_into(w, other_atoms, {1}, ChildOrder::after_last(kElst), [&](int, size_t) { elst.write_into(w); });
     w.end_atom(start);
 }

@@ -33,10 +33,9 @@ void qt_mdia_info::parse_atom_data(const unsigned char* data, size_t len) {
 
 void qt_mdia_info::write_into(BeWriter& w, const WriteOptions& options) const {
     size_t start = w.begin_atom(fourcc("mdia"));
-    for (const ChildOrder::Item& item : order.items({1, 1}, other_atoms.count(), ChildOrder::after_last(kMdhd))) {
-        if (item.kind == ChildOrder::kRaw) w.bytes(other_atoms.at(item.index));
-        else if (item.kind == kMdhd) mdhd.write_into(w);
+    order.write_into(w, other_atoms, {1, 1}, ChildOrder::after_last(kMdhd), [&](int kind, size_t) {
+        if (kind == kMdhd) mdhd.write_into(w);
         else minf.write_into(w, options);
-    }
+    });
     w.end_atom(start);
 }

@@ -28,9 +28,6 @@ void qt_minf_info::write_into(BeWriter& w, const WriteOptions& options) const {
     size_t start = w.begin_atom(fourcc("minf"));
     // The media header and data information are raw, and go first when they
     // have no place of their own.
-    for (const ChildOrder::Item& item : order.items({1}, other_atoms.count(), ChildOrder::kBeforeAll)) {
-        if (item.kind == ChildOrder::kRaw) w.bytes(other_atoms.at(item.index));
-        else stbl.write_into(w, options);
-    }
+    order.write_into(w, other_atoms, {1}, ChildOrder::kBeforeAll, [&](int, size_t) { stbl.write_into(w, options); });
     w.end_atom(start);
 }

@@ -64,12 +64,10 @@ void qt_moov_info::apply_trex_defaults(const unsigned char* mvex, size_t len) {
 
 void qt_moov_info::write_into(BeWriter& w, const WriteOptions& options) const {
     size_t start = w.begin_atom(fourcc("moov"));
-    for (const ChildOrder::Item& item :
-         order.items({1, tracks.size()}, other_atoms.count(), ChildOrder::after_last(kTrak))) {
-        if (item.kind == ChildOrder::kRaw) w.bytes(other_atoms.at(item.index));
-        else if (item.kind == kMvhd) mvhd.write_into(w);
-        else tracks[item.index].write_into(w, options);
-    }
+    order.write_into(w, other_atoms, {1, tracks.size()}, ChildOrder::after_last(kTrak), [&](int kind, size_t i) {
+        if (kind == kMvhd) mvhd.write_into(w);
+        else tracks[i].write_into(w, options);
+    });
     w.end_atom(start);
 }
 

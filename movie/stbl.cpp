@@ -76,10 +76,8 @@ void qt_stbl_info::parse_atom_data(const unsigned char* data, size_t len) {
 void qt_stbl_info::write_into(BeWriter& w, const WriteOptions& options) const {
     size_t start = w.begin_atom(fourcc("stbl"));
     // One element of each kind: a list of boxes is written whole.
-    for (const ChildOrder::Item& item : order.items(std::vector<size_t>(kKinds, 1), other_atoms.count(),
-                                                    ChildOrder::kBeforeAll)) {
-        switch (item.kind) {
-            case ChildOrder::kRaw: w.bytes(other_atoms.at(item.index)); break;
+    order.write_into(w, other_atoms, std::vector<size_t>(kKinds, 1), ChildOrder::kBeforeAll, [&](int kind, size_t) {
+        switch (kind) {
             case kSgpd: write_all(sgpd, w); break;
             case kSbgp: write_all(sbgp, w); break;
             case kSubs: write_all(subs, w); break;
@@ -95,6 +93,6 @@ void qt_stbl_info::write_into(BeWriter& w, const WriteOptions& options) const {
             case kSaio: write_all(saio, w); break;
             default: assert(false);
         }
-    }
+    });
     w.end_atom(start);
 }

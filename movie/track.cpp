@@ -34,12 +34,11 @@ void qt_track_info::parse_atom_data(const unsigned char* data, size_t len) {
 void qt_track_info::write_into(BeWriter& w, const WriteOptions& options) const {
     size_t start = w.begin_atom(fourcc("trak"));
     // The edit box before mdia, in the order ISO gives.
-    for (const ChildOrder::Item& item : order.items({1, 1, 1}, other_atoms.count(), ChildOrder::after_last(kMdia))) {
-        if (item.kind == ChildOrder::kRaw) w.bytes(other_atoms.at(item.index));
-        else if (item.kind == kTkhd) tkhd.write_into(w);
-        else if (item.kind == kEdts) edts.write_into(w);
+    order.write_into(w, other_atoms, {1, 1, 1}, ChildOrder::after_last(kMdia), [&](int kind, size_t) {
+        if (kind == kTkhd) tkhd.write_into(w);
+        else if (kind == kEdts) edts.write_into(w);
         else mdia.write_into(w, options);
-    }
+    });
     w.end_atom(start);
 }
 

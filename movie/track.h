@@ -57,7 +57,9 @@ public:
                       uint64_t sample_index);
     void appendChunk(uint64_t offset, uint32_t samples, uint32_t sample_description_index);
     void padLastSample(uint64_t pad) { stbl().stts.padLastSample(pad); }
-    bool trim_last_fragment(uint64_t amount) { return stbl().stts.trim_last_samples(amount, last_fragment_first_sample); }
+    bool trim_last_fragment(uint64_t amount) {
+        return stbl().stts.trim_last_samples(amount, last_fragment_first_sample);
+    }
 
     qt_stbl_info& stbl() { return mdia.minf.stbl; }
     const qt_stbl_info& stbl() const { return mdia.minf.stbl; }
