@@ -193,7 +193,7 @@ const Bytes kUdta = hex(
     "0000000C 75647461"   // size 12, 'udta'
     "00000000");          // terminator
 
-// ---- The movie as stored: every container's children out of the written order ----
+// ---- The movie as stored: every container's modelled children out of the written order ----
 
 const Bytes kMoovBody = cat({
     kUdta,
@@ -219,32 +219,35 @@ const Bytes kMoovBody = cat({
       kTkhd2,
 });
 
-// ---- The movie as written: fixed child order, no mvex ----
-// moov: mvhd, traks, others; trak: tkhd, edts, mdia, others; mdia: mdhd,
-// others, minf; minf: others, stbl; stbl: others, sgpd, sbgp, subs, stts,
-// stss, ctts, stsc, stsz, stco, sdtp, senc, saiz, saio.
+// ---- The movie as written: no mvex; modelled children in a fixed order ----
+// moov: mvhd, traks; trak: tkhd, edts, mdia; mdia: mdhd, minf; stbl: sgpd,
+// sbgp, subs, stts, stss, ctts, stsc, stsz, stco, sdtp, senc, saiz, saio.
+// Every other child right after the modelled child it followed, or first.
 
 const Bytes kMoovWritten = cat({
     hex("000003B2 6D6F6F76"),                             // moov 946
+    kUdta,                                                // first, as read
     kMvhd,
     hex("00000196 7472616B"),                             // trak 406
       kTkhd1,
       kEdts,                                              //   the edit list before mdia
       hex("0000010E 6D646961"),                           //   mdia 270
-        kMdhd1, kHdlrVide,
+        kMdhd1,
         hex("000000C4 6D696E66"),                         //     minf 196
-          kVmhd, kDinf,
+          kVmhd,
           hex("00000084 7374626C"),                       //       stbl 132
-            kStsdAvc1, kStts1, kStsc1, kStsz1, kStco1,
+            kStts1, kStsdAvc1, kStsc1, kStsz1, kStco1,    //         stsd after stts
+          kDinf,                                          //     after stbl
+        kHdlrVide,                                        //   after minf
     hex("0000019C 7472616B"),                             // trak 412
       kTkhd2,
       hex("00000138 6D646961"),                           //   mdia 312
-        kMdhd2, kHdlrSoun,
+        kHdlrSoun, kMdhd2,
         hex("000000EE 6D696E66"),                         //     minf 238
-          kSmhd, kDinf,
           hex("000000B2 7374626C"),                       //       stbl 178
-            kStsdMp4a, kSaioV2, kSgpdRoll, kSbgpRoll, kSttsEmpty, kStscEmpty, kStszEmpty, kStcoEmpty,
-    kUdta,
+            kSgpdRoll, kSbgpRoll, kStsdMp4a, kSaioV2,     //         raw ones after sbgp
+            kSttsEmpty, kStscEmpty, kStszEmpty, kStcoEmpty,
+          kSmhd, kDinf,
 });
 
 qt_moov_info parsed_movie(const Bytes& body) {
@@ -253,10 +256,33 @@ qt_moov_info parsed_movie(const Bytes& body) {
     return movie;
 }
 
-TEST(ContainerTree, MovieIsWrittenInFixedOrderWithoutMvex) {
+TEST(ContainerTree, ModelledChildrenInFixedOrderOthersInTheirPlaceNoMvex) {
     const qt_moov_info movie = parsed_movie(kMoovBody);
     ASSERT_EQ(movie.tracks.size(), 2u);
     EXPECT_EQ(to_hex(atom_bytes::written(movie)), to_hex(kMoovWritten));
+}
+
+// Tables the merge creates go to their place among the modelled ones, after
+// any raw atom that followed the table before them; at the end when no
+// modelled one comes after them.
+TEST(ContainerTree, CreatedTablesTakeTheirPlaceAroundRawOnes) {
+    const Bytes unknown = hex("0000000C 66726565 DEADBEEF");  // size 12, 'free'
+    const Bytes body = cat({kStsdAvc1, kStts1, unknown, kStsc1, kStsz1, kStco1});
+    qt_stbl_info stbl;
+    stbl.parse_atom_data(body.data(), body.size());
+    stbl.stss.addSyncSample(0x01010000, 3);  // the first non-sync sample creates stss
+    stbl.sdtp.set_sample(1, 0x10);           // a traf's sdtp creates it
+    const Bytes expected = cat({
+        hex("000000B6 7374626C"),             // stbl 182
+        kStsdAvc1, kStts1, unknown,
+        hex("00000018 73747373"               //   size 24, 'stss'
+            "00 000000 00000002"              //   version 0, entry_count 2
+            "00000001 00000002"),             //   samples 1 and 2
+        kStsc1, kStsz1, kStco1,
+        hex("0000000E 73647470"               //   size 14, 'sdtp'
+            "00 000000 00 10"),               //   version 0, sample 1 unknown, sample 2 depends on none
+    });
+    EXPECT_EQ(to_hex(atom_bytes::written(stbl)), to_hex(expected));
 }
 
 TEST(ContainerTree, TrexDefaultsGoToTheTrackWithTheirIdWhateverTheOrder) {

@@ -2,11 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/types.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -300,25 +296,6 @@ TEST_F(HeadersTest, RejectedBodyKeepsWhatWasTakenBefore) {
     EXPECT_EQ(written(h), kTkhdV0);
     h.clear();
     EXPECT_FALSE(h.present());
-}
-
-TEST_F(HeadersTest, WriteNewAtomPlacesTheAtomAndAdvances) {
-    FILE* f = std::tmpfile();
-    ASSERT_NE(f, nullptr);
-    int fd = fileno(f);
-    auto h = parsed<quicktime_mdhd_header_u>(kMdhdV0);
-    off_t pos = 3;
-    ASSERT_TRUE(h.write_new_atom(fd, pos));
-    EXPECT_EQ(pos, 3 + 32);
-
-    quicktime_mdhd_header_u absent;
-    ASSERT_TRUE(absent.write_new_atom(fd, pos));
-    EXPECT_EQ(pos, 3 + 32);
-
-    Bytes back(32);
-    ASSERT_EQ(pread(fd, back.data(), back.size(), 3), 32);
-    EXPECT_EQ(back, kMdhdV0);
-    std::fclose(f);
 }
 
 }  // namespace

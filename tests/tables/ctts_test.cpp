@@ -51,7 +51,6 @@ TEST(Ctts, GoldenBothVersionsParseAndWriteBack) {
     EXPECT_EQ(v1.tbl, (Runs{{2, -1}, {1, 2}, {3, 0}}));
     EXPECT_EQ(v1.sample_count(), 6u);
     EXPECT_EQ(written(v1), kCttsV1);
-    expect_written_to_file(v1, kCttsV1);
 
     auto v0 = parsed<qt_ctts_info>(body_of(kCttsV0));
     EXPECT_EQ(v0.tbl, (Runs{{1, 0}, {4, 0x7FFFFFFF}}));
@@ -85,7 +84,6 @@ TEST(Ctts, TableOfOnlyZeroOffsetsIsNotWritten) {
     };
     for (const qt_ctts_info& ctts : cases) {
         EXPECT_TRUE(written(ctts).empty());
-        expect_written_to_file(ctts, {});
     }
 }
 

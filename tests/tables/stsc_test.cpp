@@ -37,7 +37,6 @@ TEST(Stsc, GoldenParsesAndWritesBackByteForByte) {
     auto stsc = parsed<qt_stsc_info>(body_of(kStsc));
     EXPECT_EQ(stsc.tbl, (Runs{{1, 5, 2}, {256, 65536, 1}}));
     EXPECT_EQ(written(stsc), kStsc);
-    expect_written_to_file(stsc, kStsc);
 }
 
 TEST(Stsc, DamagedBodies) {

@@ -34,7 +34,6 @@ TEST(Stsz, GoldenFormsParseAndWriteBackByteForByte) {
     EXPECT_EQ(per.tbl, (Sizes{500, 0x12345678, 0}));
     EXPECT_EQ(per.sample_count(), 3u);
     EXPECT_EQ(written(per), kPerSample);
-    expect_written_to_file(per, kPerSample);
 
     auto constant = parsed<qt_stsz_info>(body_of(kConstant));
     EXPECT_EQ(constant.sample_size, 1024u);

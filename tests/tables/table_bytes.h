@@ -1,13 +1,10 @@
 // Shared by the sample-table tests: building input bodies for table-driven
-// cases, and checking the file path of write_new_atom.
+// cases.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/types.h>
-#include <unistd.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <initializer_list>
 #include <vector>
 
@@ -38,27 +35,4 @@ Table parsed(const Bytes& body) {
     Table table;
     table.parse_atom_data(body.data(), body.size());
     return table;
-}
-
-// write_new_atom at a nonzero position of a temporary file must put exactly
-// `expected` there, leave the bytes before it alone and advance pos past it.
-template <typename Table>
-void expect_written_to_file(const Table& table, const Bytes& expected) {
-    char name[] = "/tmp/tables_test_XXXXXX";
-    int fd = mkstemp(name);
-    ASSERT_GE(fd, 0);
-    unlink(name);
-    const Bytes before(37, 0xA5);
-    ASSERT_EQ(pwrite(fd, before.data(), before.size(), 0), static_cast<ssize_t>(before.size()));
-
-    off_t pos = static_cast<off_t>(before.size());
-    EXPECT_TRUE(table.write_new_atom(fd, pos));
-    EXPECT_EQ(pos, static_cast<off_t>(before.size() + expected.size()));
-
-    Bytes file(before.size() + expected.size() + 1);
-    ssize_t n = pread(fd, file.data(), file.size(), 0);
-    close(fd);
-    ASSERT_EQ(n, static_cast<ssize_t>(before.size() + expected.size()));
-    EXPECT_EQ(Bytes(file.begin(), file.begin() + 37), before);
-    EXPECT_EQ(Bytes(file.begin() + 37, file.begin() + n), expected);
 }
