@@ -8,7 +8,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "atoms/fourcc.h"
+#include "atoms/be.h"
 #include "atomstack/quicktime_stack.h"
 
 namespace fa {
@@ -21,6 +21,12 @@ bool is_container(const std::string& type) {
     return containers.count(type) != 0;
 }
 
+std::string type_text(uint32_t type) {
+    unsigned char b[4];
+    be::put_u32(b, type);
+    return std::string(b, b + 4);
+}
+
 std::vector<Node> level_of(quicktime_stack* qt, const quicktime_atom* parent) {
     std::vector<quicktime_atom> atoms;
     quicktime_walk(qt, parent, [&](const quicktime_atom& a) {
@@ -29,7 +35,7 @@ std::vector<Node> level_of(quicktime_stack* qt, const quicktime_atom* parent) {
     });
     std::vector<Node> level;
     for (const quicktime_atom& a : atoms) {
-        Node n{fourcc_text(a.type), a.start_offset, a.absolute_data_offset - a.start_offset,
+        Node n{type_text(a.type), a.start_offset, a.absolute_data_offset - a.start_offset,
                a.end_offset - a.start_offset, {}};
         if (is_container(n.type)) n.kids = level_of(qt, &a);
         level.push_back(std::move(n));
