@@ -24,6 +24,7 @@ inline const Bytes kStss = hex("0000001C 73747373 00000000 00000003"  // 28 'sts
                                "00000001 0000001F 0000003D");         // samples 1, 31, 61
 inline const Bytes kSdtp = hex("00000011 73647470 00000000"  // 17 'sdtp' v0, no count; samples depend:
                                "20 10 18 04 00");            // on none; on others; on others, none on it; ..; unknown
+inline const Bytes kSdtpEmpty = hex("0000000C 73647470 00000000");  // 12 'sdtp' v0 without samples
 inline const Bytes kStszPerSample = hex("00000020 7374737A 00000000 00000000"  // 32 'stsz' v0, sample_size 0:
                                         "00000003 000001F4 12345678 00000000");  // 3 sizes: 500, 0x12345678, 0
 inline const Bytes kStszConstant = hex("00000014 7374737A 00000000 00000400 0000000A");  // 20 'stsz' v0: 10 of 1024
@@ -87,6 +88,9 @@ inline const Bytes kMdhdV0 = hex("00000020 6D646864 00000000"           // 32 'm
 inline const Bytes kMdhdV1 = hex("0000002C 6D646864 01000000"           // 44 'mdhd' v1: creation, modification,
                                  "00000000 D5A1B2C3 00000000 D5A1B2C4"  // 64 bits each,
                                  "00015F90 00000001 23456789 55C4 0000");  // timescale 90000, duration, 'und'
+inline const Bytes kMdhdV1Past0xEFFFFFFF = hex("0000002C 6D646864 01000000"  // the same with duration 0xF0000000
+                                               "00000000 D5A1B2C3 00000000 D5A1B2C4"
+                                               "00015F90 00000000 F0000000 55C4 0000");
 
 // ---- Edit lists: segment duration, media time (-1: empty), rate ----
 

@@ -26,6 +26,7 @@ using Mvhd = quicktime_mvhd_header_u;
 using Tkhd = quicktime_tkhd_header_u;
 using Mdhd = quicktime_mdhd_header_u;
 
+const Bytes kNoBytes;
 const Bytes kCttsV0Negative = hex("00000018 63747473 00000000 00000001 00000002 FFFFFFFF");  // version 0, 2 of -1
 const Bytes kCttsV1Negative = hex("00000018 63747473 01000000 00000001 00000002 FFFFFFFF");  // version 1, 2 of -1
 
@@ -38,6 +39,7 @@ TEST(Golden, ReadFieldsThenWriteTheSameBytesOrTheFormTheValuesNeed) {
         {kCttsV0Negative, read_back<qt_ctts_info>, "n2: 2x-1", &kCttsV1Negative},  // read signed, written as version 1
         {kStss, read_back<qt_stss_info>, "[1 31 61]"},
         {kSdtp, read_back<qt_sdtp_info>, "[2010180400]"},
+        {kSdtpEmpty, read_back<qt_sdtp_info>, "[]", &kNoBytes},  // nothing to say: not written
         {kStszPerSample, read_back<qt_stsz_info>, "500 305419896 0"},
         {kStszConstant, read_back<qt_stsz_info>, "10x1024"},
         {kStsc, read_back<qt_stsc_info>, "1:5:2 256:65536:1"},
@@ -64,6 +66,7 @@ TEST(Golden, ReadFieldsThenWriteTheSameBytesOrTheFormTheValuesNeed) {
         {kMvhdV0, read_back<Mvhd, 0x123456789>, "v1 ts1000 d4886718345", &kMvhdV1},
         {kTkhdV0, read_back<Tkhd, 0x123456789>, "v1 id2 d4886718345", &kTkhdV1},
         {kMdhdV0, read_back<Mdhd, 0x123456789>, "v1 ts90000 d4886718345", &kMdhdV1},
+        {kMdhdV0, read_back<Mdhd, 0xF0000000>, "v1 ts90000 d4026531840", &kMdhdV1Past0xEFFFFFFF},
         {kElstV0, read_back<qt_elst_info>, "66,-1 1500,1024"},
         {kElstV1, read_back<qt_elst_info>, "4294967296,-1 7,2147483648@2.16384 5,-2147483649@0.0"},
         {kElstV1Narrow, read_back<qt_elst_info>, "4294967295,-2147483648 1,2147483647", &kElstNarrowed},
