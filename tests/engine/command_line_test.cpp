@@ -33,7 +33,6 @@ TEST(CommandLine, StatusAndLines) {
         {{"--dbg-force-tkhd-v1", "--dbg-force-mdhd-v1", "--dbg-force-mvhd-v1", "--dbg-force-co64",
           "--dbg-force-mdat64", "-dbg-move-moov", "-f", dir.file("missing.mp4"), "-f", file},
          1, "", kPlain},
-        {{"--undo", "-f", file}, 1, "", "Not enough information to undo\n"},
         {{"-f", dir.file("missing.mp4")}, 1, "", "Not a file\n"},
         {{"--undo", "-f", dir.path()}, 1, "", "Not a file\n"},
         {{"-f", link}, 1, "", "Not a file\n"},

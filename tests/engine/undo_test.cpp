@@ -28,7 +28,7 @@ void type(Bytes& b, uint64_t at, const char* t = "free") { put32(b, at, mp4b::fo
 using R = Outcome;
 // Each damage returns the refusal it is to meet.
 const struct { const char* what; std::function<Outcome(Bytes&, const Converted&)> damage; } kDamages[] = {
-    {"never converted", [](auto& b, auto& c) { b = c.original; return R{Msg::not_enough_info_to_undo}; }},
+    {"no mdat", [](auto& b, auto& c) { type(b, c.P + 4); return R{Msg::not_enough_info_to_undo}; }},
     {"no TOLV", [](auto& b, auto& c) { type(b, c.M + 4), type(b, c.S + 4); return R{Msg::not_enough_info_to_undo}; }},
     {"no moov left", [](auto& b, auto& c) { b.resize(c.S); return R{Msg::not_enough_info_to_undo}; }},
     {"no ORIG", [](auto& b, auto& c) { type(b, c.O + 4); return R{Msg::tolv_orig_not_found}; }},
@@ -43,7 +43,6 @@ const struct { const char* what; std::function<Outcome(Bytes&, const Converted&)
     {"OMDT at S", [](auto& b, auto& c) { put64(b, c.O + 32, c.S); return R{Msg::omdt_mismatch, c.S, c.P + c.H}; }},
     {"OFSZ 1 short", [](auto& b, auto& c) { put64(b, c.O + 16, c.S - 1); return R{Msg::mdat_past_original_size}; }},
     {"OFSZ > copy", [](auto& b, auto& c) { put64(b, c.O + 16, c.copy + 1); return R{Msg::copy_not_beyond_original}; }},
-    {"copy in mdat", [](auto& b, auto& c) { put64(b, c.O + 56, c.S - 1); return R{Msg::copy_not_beyond_original}; }},
     {"free atom",
      [](auto& b, auto& c) { put32(b, c.M, 200 - c.H), put32(b, c.P - 8, 8); return R{Msg::mdat_not_after_tolv}; }},
     {"old mdat renamed", [](auto& b, auto&) { type(b, 240); return R{Msg::omdt_not_at_mdat}; }},
@@ -129,8 +128,6 @@ TEST(Recovery, PlanFromTheEndOfTheFile) {
         return b;
     };
     const auto changed = [&](uint64_t Journal::*field, uint64_t v) { Journal j = convert; j.*field = v; return j; };
-    Journal undo = convert;
-    undo.op = JournalOp::undo;
     Bytes bad_copy = c.bytes;
     bad_copy[c.copy + 20] ^= 1;
     // Appended and durable, the original region not yet written.
@@ -138,7 +135,8 @@ TEST(Recovery, PlanFromTheEndOfTheFile) {
     const struct { const char* what; Bytes file; Recovery outcome; bool restore; uint64_t truncate_to; } rows[] = {
         {"no journal", c.bytes, Recovery::nothing, false, 0},
         {"conversion cut in its journal", with(c.bytes, convert, 36), Recovery::restored_original, false, 400},
-        {"undo cut in its journal", with(c.bytes, undo, 40), Recovery::undo_pending, false, c.bytes.size()},
+        {"undo cut in its journal", with(c.bytes, make_journal(JournalOp::undo, 0, c.S, c.M, c.moov, c.copy), 40),
+         Recovery::undo_pending, false, c.bytes.size()},
         {"conversion before the in-place writes", with(appended, convert), Recovery::restored_original, false, 400},
         {"conversion after them", with(c.bytes, convert), Recovery::restored_original, true, 400},
         {"a damaged copy", with(bad_copy, convert), Recovery::failed, false, 0},
