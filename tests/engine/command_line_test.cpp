@@ -28,7 +28,6 @@ TEST(CommandLine, StatusAndLines) {
         {{"--undo", "-f"}, 1, "", ""},
         {{"-f", file, "extra"}, 1, "", "Unexpected arg 'extra'\n"},
         {{"--fx", file}, 1, "", "Unexpected switch 'fx'\n"},
-        {{"--", "-f", file}, 1, "", "Unexpected switch ''\n"},
         {{"---f", file}, 1, "", kPlain},
         {{"--dbg-force-tkhd-v1", "--dbg-force-mdhd-v1", "--dbg-force-mvhd-v1", "--dbg-force-co64",
           "--dbg-force-mdat64", "-dbg-move-moov", "-f", dir.file("missing.mp4"), "-f", file},

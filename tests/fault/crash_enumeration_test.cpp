@@ -119,6 +119,8 @@ TEST_P(CrashEnumeration, EveryCallRecovers) {
             const tool::Result r = run(job(undo, work), fault(k, mode));
             EXPECT_EQ(r.status, mode != "fail" ? kKilled : lines[k - 1].empty() ? 0 : 1);
             EXPECT_EQ(r.err, mode != "fail" || lines[k - 1].empty() ? "" : lines[k - 1] + "\n");
+            // A failed conversion takes itself back at once (a failed undo leaves its journal to the next run).
+            if (mode == "fail" && !undo) { EXPECT_EQ(differs(reference(lines[k - 1].empty()), work), ""); }
             if (!seen.insert(tool::read_file(work)).second) continue;
             expect_recoverable(work);
             if (mode == "fail") continue;
