@@ -96,31 +96,27 @@ std::string tables_of(const qt_stbl_info& t, const char* only) {
 }
 
 // "#<track ID> <tables>" for each track that shows any, the sizes of the
-// atoms the movie carries as they are (the pssh), then what the report counts.
+// atoms the movie carries as they are (the pssh), then what each moof's
+// report counts.
 std::string merged(const Row& row) {
     qt_moov_info movie;
     movie.parse_atom_data(row.movie.data(), row.movie.size());
     std::vector<uint64_t> starts;
     for (const Moof& m : row.moofs) starts.push_back(m.at);
-    MergeBounds bounds{row.file_end, row.file_end};
-    bounds.moof_starts = &starts;
-    MergeReport total;
+    MergeBounds bounds{row.file_end, row.file_end, UINT64_MAX, &starts};
+    std::ostringstream o, report;
     for (const Moof& m : row.moofs) {
         const MergeReport r = append_from_moof_atom(movie, m.body.data(), m.body.size(), m.at, bounds, m.header);
-        total.unlocated_trafs += r.unlocated_trafs;
-        total.samples_left_out += r.samples_left_out;
-        total.too_many_samples = total.too_many_samples || r.too_many_samples;
+        if (r.samples_left_out) report << " left " << r.samples_left_out;
+        if (r.unlocated_trafs) report << " unlocated " << r.unlocated_trafs;
+        if (r.too_many_samples) report << " full";
     }
-    std::ostringstream o;
     for (const qt_track_info& t : movie.tracks) {
         const std::string tables = tables_of(t.stbl(), row.only);
         if (!tables.empty()) o << " #" << t.getTrackId() << tables;
     }
     for (size_t i = 0; i < movie.other_atoms.count(); ++i) o << " raw " << movie.other_atoms.at(i).size();
-    if (total.samples_left_out) o << " left " << total.samples_left_out;
-    if (total.unlocated_trafs) o << " unlocated " << total.unlocated_trafs;
-    if (total.too_many_samples) o << " full";
-    return o.str().erase(0, 1);
+    return (o.str() + report.str()).erase(0, 1);
 }
 
 void check(const std::vector<Row>& rows) {
@@ -271,7 +267,7 @@ TEST(Merger, SamplesBeyondTheFileOrTheBoxAreLeftOut) {
                       trun(0x004, 0xFFFFFFFF, words({kSync}))})}),
          "#1 stts 4x10 stsz 1000 1000 1000 1000 stco 1000 stss 1 left 4294967291", "stts stsz stco stss", kMovie, 5500},
         {"runs without per-sample fields share the file's bytes, across moofs: 5000 bytes hold 50",
-         {{0, moof({halves})}, {10, moof({halves})}}, "#2 stsc 1:30:1 2:20:1 stco 1000 1000 left 70", "stsc stco",
+         {{0, moof({halves})}, {10, moof({halves})}}, "#2 stsc 1:30:1 2:20:1 stco 1000 1000 left 10 left 60", "stsc stco",
          kMovie, 5000},
         {"a run without per-sample fields ends at the next moof",
          {{0, moof({traf({at1000, trun(0, 0xFFFFFFFF)})})}, {3000, moof({})}}, "#2 stsc 1:20:1 left 4294967275",
@@ -331,7 +327,7 @@ TEST(Merger, WhatATrafSaysBesideItsRunsFollowsTheKeptSamples) {
         {"a 16-byte moof header moves them", aux(senc, 16), "#1 saiz 10 16 10 0 saio 4168 4194 0", "saiz saio", encv},
         {"PIFF's box with its own IV size, entries at moof body + 92", aux(piff),
          "#1 saiz 16 16 16 0 saio 4196 4228 0", "saiz saio", encv},
-        {"a sample past the end of the file leaves nothing", aux(one_offset), "#1 saiz 8 14 saio 4144 left 2",
+        {"a sample past the end of the file leaves nothing", aux(one_offset), "#1 saiz 8 14 saio 4144 left 1 left 1",
          "saiz saio", encv, 0x111E},
         {"sample groups renumbered, sub-samples and sdtp per kept sample, each pssh once",
          {{0x1000, cat({pssh_a, pssh_b, first})}, {0x2000, cat({pssh_b, second})}},
