@@ -20,11 +20,9 @@ using namespace moof_boxes;
 constexpr uint32_t kVide = fourcc("vide"), kSoun = fourcc("soun");
 constexpr uint32_t kSync = 0x02000000, kNonSync = 0x01010000;  // as ffmpeg writes them
 
-const Bytes kEmptyStsd = hex("00000010 73747364 00000000 00000000");  // stsd, 0 entries
-
 // tkhd (version 0, the ID), mdia with mdhd (timescale 1000), hdlr of the
 // handler, and minf/stbl holding `stbl`.
-Bytes trak(uint32_t id, uint32_t handler, const Bytes& stbl = kEmptyStsd) {
+Bytes trak(uint32_t id, uint32_t handler, const Bytes& stbl = {}) {
     return atom("trak", cat({full_atom("tkhd", 0, 3, cat({words({0, 0, id, 0, 0}), Bytes(60, 0)})),
                              atom("mdia", cat({full_atom("mdhd", 0, 0, words({0, 0, 1000, 0, 0x55C40000})),
                                                full_atom("hdlr", 0, 0, cat({words({0, handler, 0, 0, 0}), {0}})),
@@ -37,13 +35,13 @@ Bytes trex(std::initializer_list<uint32_t> fields) { return full_atom("trex", 0,
 // Track 1 video with an empty sdtp, which shows the flags each sample gets,
 // and trex defaults of 11 ticks, 22 bytes, depends-on-others (sdtp 10);
 // track 2 audio without trex.
-const Bytes kMovie = cat({trak(1, kVide, cat({kEmptyStsd, hex("0000000C 73647470 00000000")})), trak(2, kSoun),
+const Bytes kMovie = cat({trak(1, kVide, hex("0000000C 73647470 00000000")), trak(2, kSoun),
                           atom("mvex", trex({1, 1, 11, 22, 0x01000000}))});
 
 struct Moof {
     uint64_t at;
     Bytes body;
-    unsigned header = 8;
+    unsigned header = 8;  // the moof's header bytes
 };
 
 struct Row {
@@ -71,23 +69,19 @@ std::string tables_of(const qt_stbl_info& t, const char* only) {
     auto show = [&](const char* name, bool shown, const std::string& text) {
         if (shown && (!only || std::strstr(only, name))) out += std::string(" ") + name + text;
     };
-    auto value = [](std::ostream& o, auto v) { o << v; };
+    auto number = [](std::ostream& o, uint64_t v) { o << v; };
     show("stts", !t.stts.tbl.empty(), list(t.stts.tbl, [](std::ostream& o, auto r) { o << r.count << 'x' << r.duration; }));
     const std::string constant = " " + std::to_string(t.stsz.constant_count) + "x" + std::to_string(t.stsz.sample_size);
-    show("stsz", t.stsz.sample_count() != 0, (t.stsz.sample_size ? constant : "") + list(t.stsz.tbl, value));
+    show("stsz", t.stsz.sample_count() != 0, (t.stsz.sample_size ? constant : "") + list(t.stsz.tbl, number));
     show("stsc", !t.stsc.tbl.empty(), list(t.stsc.tbl, [](std::ostream& o, auto r) {
              o << r.first_chunk << ':' << r.samples_per_chunk << ':' << r.sample_description_index;
          }));
-    show("stco", !t.stco.tbl.empty(), list(t.stco.tbl, value));
-    show("stss", t.stss.present, list(t.stss.tbl, value));
+    show("stco", !t.stco.tbl.empty(), list(t.stco.tbl, number));
+    show("stss", t.stss.present, list(t.stss.tbl, number));
     show("ctts", !t.ctts.tbl.empty(), list(t.ctts.tbl, [](std::ostream& o, auto r) { o << r.count << 'x' << r.offset; }));
     show("sdtp", !t.sdtp.tbl.empty(), " " + to_hex(t.sdtp.tbl));
-    for (const auto& s : t.saiz) {
-        std::vector<int> sizes;
-        for (uint64_t i = 0; i < s.sample_count(); ++i) sizes.push_back(s.size_of(i));
-        show("saiz", true, list(sizes, value));
-    }
-    for (const auto& s : t.saio) show("saio", true, list(s.offsets, value));
+    for (const auto& s : t.saiz) show("saiz", true, list(s.tbl, number));
+    for (const auto& s : t.saio) show("saio", true, list(s.offsets, number));
     for (const auto& s : t.sgpd) show("sgpd", true, list(s.entries, [](std::ostream& o, auto& e) { o << to_hex(e); }));
     for (const auto& s : t.sbgp)
         show("sbgp", true, list(s.tbl, [](std::ostream& o, auto r) { o << r.count << 'x' << r.group_index; }));
@@ -126,31 +120,51 @@ void check(const std::vector<Row>& rows) {
 // One moof at `at` holding the trafs.
 std::vector<Moof> at(uint64_t offset, std::initializer_list<Bytes> trafs) { return {{offset, moof(trafs)}}; }
 
-TEST(Merger, SampleValuesFromTheRunElseTheTfhdElseTheTrex) {
-    const char* kShown = "stts stsz stss sdtp ctts";
+// A moof at 1000 x `n` with a fragment of track 1: `samples` of 1000 ticks
+// at decode time `decode`, without tfdt when negative.
+Moof timed(uint64_t n, int64_t decode, uint32_t samples) {
+    const Bytes tf = tfhd(0x020008, 1, words({1000})), run = trun(0, samples);
+    return {1000 * n, moof({decode < 0 ? traf({tf, run}) : traf({tf, tfdt(static_cast<uint64_t>(decode)), run})})};
+}
+
+TEST(Merger, SamplesTheirChunksAndTimes) {
+    const char* kValues = "stts stsz stss sdtp ctts";
+    const Bytes one50 = trun(0x200, 1, words({50}));  // a sample of 50 bytes
+    // Track 2 without trex: duration 10, size 100 from the tfhd; base 1000.
+    const Bytes at1000 = tfhd(0x000019, 2, cat({u64(1000), words({10, 100})}));
+    const Bytes halves = traf({at1000, trun(0, 30), trun(0x001, 30, words({0}))});  // the second one at 1000 too
+    const Bytes movie = cat({  // with samples
+        trak(1, kVide, hex("00000018 73747473 00000000 00000001 00000003 000003E8"           // stts: 3 x 1000
+                           "0000001C 73747363 00000000 00000001 00000001 00000003 00000001"  // stsc: 3 in chunk 1
+                           "00000020 7374737A 00000000 00000000 00000003 000000C8 000000C9 000000CA"  // 200 201 202
+                           "00000014 7374636F 00000000 00000001 00000030"                    // stco: 0x30
+                           "0000000F 73647470 00000000 202020")),                            // sdtp: depends on none
+        trak(2, kSoun, hex("00000018 73747473 00000000 00000001 FFFFFFFE 000003E8"           // stts: 2^32-2 x 1000
+                           "0000001C 73747363 00000000 00000001 00000001 FFFFFFFE 00000001"  // stsc: all in chunk 1
+                           "00000014 7374737A 00000000 00000064 FFFFFFFE"                    // 2^32-2 x 100 bytes
+                           "00000014 7374636F 00000000 00000001 00000030"                    // stco: 0x30
+                           "00000014 73747373 00000000 00000001 00000001"))});               // stss: sample 1
+    const Bytes full2 = tfhd(0x020018, 2, words({1000, 100}));
     check({
-        // Own flags 0x00400000 and 0x00800000 are sdtp 04 and 08.
+        // Sample values: own flags 0x00400000 and 0x00800000 are sdtp 04 and 08.
         {"own values over every default; no trex: zeros",
          at(0, {traf({tfhd(0x020038, 1, words({33, 44, kSync})),
                       trun(0xF00, 2, words({55, 66, 0x00400000, 0xFFFFFC18, 56, 67, 0x00800000, 2000}), 1)}),
                 traf({tfhd(0x020000, 2), trun(0x800, 1, words({0xFFFFFFFF}))})}),
-         "#1 stts 1x55 1x56 stsz 66 67 ctts 1x-1000 1x2000 sdtp 0408 #2 stts 1x0 stsz 0 ctts 1x-1", kShown},
-        {"tfhd defaults of 0 are used when their bits are set",
-         at(0, {traf({tfhd(0x020038, 1, words({0, 0, 0})), trun(0, 2)})}), "#1 stts 2x0 stsz 0 0 ctts 2x0 sdtp 0000",
-         kShown},
+         "#1 stts 1x55 1x56 stsz 66 67 ctts 1x-1000 1x2000 sdtp 0408 #2 stts 1x0 stsz 0 ctts 1x-1", kValues},
+        {"tfhd defaults of 0 are used when their bits are set", at(0, {traf({tfhd(0x020038, 1, words({0, 0, 0})),
+                                                                             trun(0, 2)})}),
+         "#1 stts 2x0 stsz 0 0 ctts 2x0 sdtp 0000", kValues},
         {"duration from the run, size from the tfhd, flags from the trex",
          at(0, {traf({tfhd(0x020010, 1, words({44})), trun(0x100, 2, words({55, 56}))})}),
-         "#1 stts 1x55 1x56 stsz 44 44 stss ctts 2x0 sdtp 1010", kShown},
-        {"duration and flags from the tfhd, size from the trex",
-         at(0, {traf({tfhd(0x020028, 1, words({33, kSync})), trun(0, 2)})}), "#1 stts 2x33 stsz 22 22 ctts 2x0 sdtp 2020",
-         kShown},
+         "#1 stts 1x55 1x56 stsz 44 44 stss ctts 2x0 sdtp 1010", kValues},
         // First-sample flags 0x04000000 are sdtp 40.
         {"first-sample flags over the tfhd default, in a run without per-sample fields",
          at(0, {traf({tfhd(0x020020, 1, words({kNonSync})), trun(0x004, 3, words({0x04000000}))})}),
-         "#1 stts 3x11 stsz 22 22 22 stss 1 ctts 3x0 sdtp 401010", kShown},
+         "#1 stts 3x11 stsz 22 22 22 stss 1 ctts 3x0 sdtp 401010", kValues},
         {"first-sample flags over the first sample's own",
          at(0, {traf({tfhd(0x020000, 1), trun(0x404, 2, words({0x04000000, 0x00400000, 0x00800000}))})}),
-         "#1 stts 2x11 stsz 22 22 ctts 2x0 sdtp 4008", kShown},
+         "#1 stts 2x11 stsz 22 22 ctts 2x0 sdtp 4008", kValues},
         // Sync: the non-sync bit clear and depends_on not 1, on every track;
         // all sync: no stss.
         {"sync samples", at(0, {traf({tfhd(0x020000, 1), trun(0x400, 6, words({kSync, kNonSync, 0, 0x00010000,
@@ -158,14 +172,8 @@ TEST(Merger, SampleValuesFromTheRunElseTheTfhdElseTheTrex) {
                                 traf({tfhd(0x020000, 2), trun(0x400, 3, words({0x00010000, 0, kNonSync}))}),
                                 traf({tfhd(0x020000, 3), trun(0x400, 2, words({0, kSync}))})}),
          "#1 stss 1 3 #2 stss 2", "stss", cat({kMovie, trak(3, kSoun)})},
-    });
-}
-
-TEST(Merger, EachRunIsAChunkWhereTheIsoRulesPutItsData) {
-    // Track 1's traf holds a sample of 100 bytes, track 2's one of 50.
-    const Bytes one50 = trun(0x200, 1, words({50}));
-    check({
-        {"a 64-bit base-data-offset over default-base-is-moof; after it, the end of the previous traf's data",
+        // Chunks: track 1's traf holds a sample of 100 bytes, track 2's one of 50.
+        {"a 64-bit base-data-offset over default-base-is-moof; then the end of the previous traf's data",
          at(5000, {traf({tfhd(0x020001, 1, u64(0x100000000)), trun(0x201, 1, words({0xFFFFFFF8, 100}))}),
                    traf({tfhd(0, 2), one50})}),
          "#1 stco 4294967288 #2 stco 4294967388", "stco"},
@@ -193,19 +201,7 @@ TEST(Merger, EachRunIsAChunkWhereTheIsoRulesPutItsData) {
                 traf({tfhd(0x020000, 2), one50}), traf({tfhd(0x020002, 2, words({3})), one50})}),
          "#1 stsc 1:1:2 3:1:1 #2 stsc 1:1:2 2:1:3", "stsc",
          cat({trak(1, kVide), trak(2, kSoun), atom("mvex", cat({trex({1, 0, 0, 0, 0}), trex({2, 2, 0, 0, 0})}))})},
-    });
-}
-
-// A moof at 1000 x `n` with a fragment of track 1: `samples` of 1000 ticks
-// at decode time `decode`, without tfdt when negative.
-Moof timed(uint64_t n, int64_t decode, uint32_t samples) {
-    const Bytes header = tfhd(0x020008, 1, words({1000}));
-    if (decode < 0) return {1000 * n, moof({traf({header, trun(0, samples)})})};
-    return {1000 * n, moof({traf({header, tfdt(static_cast<uint64_t>(decode)), trun(0, samples)})})};
-}
-
-TEST(Merger, DecodeTimesFollowEveryTfdt) {
-    check({
+        // Decode times.
         {"the first decode time is the start; a gap stretches the last sample",
          {timed(1, 900000, 3), timed(2, 903000, 2), timed(3, 905500, 2)}, "#1 stts 4x1000 1x1500 2x1000", "stts"},
         {"an earlier decode time shortens the last fragment's samples, the last first",
@@ -217,44 +213,19 @@ TEST(Merger, DecodeTimesFollowEveryTfdt) {
          {timed(1, 900000, 2), timed(2, -1, 1), timed(3, 904000, 0), timed(4, 903999, 1), timed(5, 0, 1),
           timed(6, 907500, 1)},
          "#1 stts 2x1000 1x2000 1x1000 1x2500 1x1000", "stts"},
-    });
-}
-
-TEST(Merger, TablesOfTheMoovAreContinuedUpTo2e32Minus1Samples) {
-    const Bytes movie = cat({
-        trak(1, kVide, cat({kEmptyStsd, hex("00000018 73747473 00000000 00000001 00000003 000003E8"  // stts: 3 x 1000
-                                            "0000001C 73747363 00000000 00000001 00000001 00000003 00000001"  // stsc
-                                            "00000020 7374737A 00000000 00000000 00000003"  // stsz: 3 sizes
-                                            "000000C8 000000C9 000000CA"                    //   200 201 202
-                                            "00000014 7374636F 00000000 00000001 00000030"  // stco: 0x30
-                                            "0000000F 73647470 00000000 202020")})),        // sdtp: depends on none
-        trak(2, kSoun, cat({kEmptyStsd, hex("00000018 73747473 00000000 00000001 FFFFFFFE 000003E8"  // 2^32-2 x 1000
-                                            "0000001C 73747363 00000000 00000001 00000001 FFFFFFFE 00000001"  // stsc
-                                            "00000014 7374737A 00000000 00000064 FFFFFFFE"  // stsz: 2^32-2 x 100 bytes
-                                            "00000014 7374636F 00000000 00000001 00000030"  // stco: 0x30
-                                            "00000014 73747373 00000000 00000001 00000001")}))});  // stss: sample 1
-    // Track 1 holds 3000 ticks: a decode time of 3500 leaves a gap of 500.
-    const Bytes track1 = traf({tfhd(0x020008, 1, words({1000})), tfdt(3500),
-                               trun(0xE01, 2, words({0x50, 300, kSync, 1000, 301, kNonSync, 2000}))});
-    const Bytes track2 = tfhd(0x020018, 2, words({1000, 100}));
-    check({
+        // The moov's samples: track 1 holds 3000 ticks, so a decode time of
+        // 3500 leaves a gap of 500; track 2 has room for one more sample.
         {"after the moov's samples; a track's last sample, the others left out",
-         at(0x1000, {track1, traf({track2, trun(0x401, 2, words({0x300, kSync, kSync}))})}),
+         at(0x1000, {traf({tfhd(0x020008, 1, words({1000})), tfdt(3500),
+                           trun(0xE01, 2, words({0x50, 300, kSync, 1000, 301, kNonSync, 2000}))}),
+                     traf({full2, trun(0x401, 2, words({0x300, kSync, kSync}))})}),
          "#1 stts 2x1000 1x1500 2x1000 stsz 200 201 202 300 301 stsc 1:3:1 2:2:1 stco 48 4176 stss 1 2 3 4"
          " ctts 3x0 1x1000 1x2000 sdtp 20202020 10 #2 stts 4294967295x1000 stsz 4294967295x100 stsc 1:4294967294:1"
          " 2:1:1 stco 48 4864 stss 1 4294967295 ctts 4294967295x0 full",
          nullptr, movie},
-        {"no more than 2^32 - 1 samples in a run without per-sample fields", at(0, {traf({track2, trun(0, 3)})}),
+        {"no more than 2^32 - 1 samples in a run without per-sample fields", at(0, {traf({full2, trun(0, 3)})}),
          "#1 stsc 1:3:1 #2 stsc 1:4294967294:1 2:1:1 left 2 full", "stsc", movie},
-    });
-}
-
-TEST(Merger, SamplesBeyondTheFileOrTheBoxAreLeftOut) {
-    // Track 2 without trex: duration 10, size 100 from the tfhd; base 1000.
-    const Bytes at1000 = tfhd(0x000019, 2, cat({u64(1000), words({10, 100})}));
-    const Bytes sizeless = tfhd(0x000019, 2, cat({u64(1000), words({10, 0})}));
-    const Bytes halves = traf({at1000, trun(0, 30), trun(0x001, 30, words({0}))});  // the second one at 1000 too
-    check({
+        // Samples left out.
         {"past the end of the file: that sample and every one after it",
          at(0, {traf({tfhd(0x000001, 1, u64(1000)), trun(0x200, 3, words({100, 100, 100}))}),
                 traf({tfhd(0x000001, 2, u64(1300)), trun(0x200, 2, words({10, 10}))})}),
@@ -262,38 +233,33 @@ TEST(Merger, SamplesBeyondTheFileOrTheBoxAreLeftOut) {
         {"declared beyond the box, or in a run cut inside its data offset",
          at(0, {traf({at1000, trun(0x200, 5, words({10, 10})), trun(0x001, 3, hex("0000"))})}),
          "#2 stsz 10 10 stsc 1:2:1 left 6", "stsz stsc"},
-        {"a run without per-sample fields ends at the end of the file",
-         at(0, {traf({tfhd(0x000039, 1, cat({u64(1000), words({10, 1000, kNonSync})})),
-                      trun(0x004, 0xFFFFFFFF, words({kSync}))})}),
-         "#1 stts 4x10 stsz 1000 1000 1000 1000 stco 1000 stss 1 left 4294967291", "stts stsz stco stss", kMovie, 5500},
         {"runs without per-sample fields share the file's bytes, across moofs: 5000 bytes hold 50",
-         {{0, moof({halves})}, {10, moof({halves})}}, "#2 stsc 1:30:1 2:20:1 stco 1000 1000 left 10 left 60", "stsc stco",
-         kMovie, 5000},
+         {{0, moof({halves})}, {10, moof({halves})}}, "#2 stsc 1:30:1 2:20:1 stco 1000 1000 left 10 left 60",
+         "stsc stco", kMovie, 5000},
         {"a run without per-sample fields ends at the next moof",
          {{0, moof({traf({at1000, trun(0, 0xFFFFFFFF)})})}, {3000, moof({})}}, "#2 stsc 1:20:1 left 4294967275",
          "stsc", kMovie, 5000},
         {"samples of no bytes: no more in a moof than it has bytes (88)",
-         at(0, {traf({sizeless, trun(0, 0xFFFFFFFF), trun(0, 0xFFFFFFFF)})}), "#2 stsc 1:88:1 left 8589934502", "stsc"},
+         at(0, {traf({tfhd(0x000019, 2, cat({u64(1000), words({10, 0})})), trun(0, 0xFFFFFFFF), trun(0, 0xFFFFFFFF)})}),
+         "#2 stsc 1:88:1 left 8589934502", "stsc"},
     });
 }
 
 TEST(Merger, WhatATrafSaysBesideItsRunsFollowsTheKeptSamples) {
-    const Bytes encv = trak(1, kVide, hex(                         // a protected sample description:
-        "00000070 73747364 00000000 00000001 00000060 656E6376"  // stsd, 1 entry: encv
-        "000000000000 0001 00000050 73696E66"                    //   data_reference_index 1; sinf
-        "0000000C 66726D61 61766331"                             //     frma 'avc1'
-        "00000014 7363686D 00000000 63656E63 00010000"           //     schm 'cenc' 1.0
-        "00000028 73636869 00000020 74656E63 00000000 0000 01 08"  // schi/tenc: protected, IV 8 bytes
-        "A7E61C373E219033C21091FA607BF3B8"));                    //       KID
+    const Bytes encv = trak(1, kVide, hex(                                         // a protected sample description:
+        "00000070 73747364 00000000 00000001 00000060 656E6376 000000000000 0001"  // stsd, 1 entry: encv
+        "00000050 73696E66 0000000C 66726D61 61766331"                             //   sinf: frma 'avc1'
+        "00000014 7363686D 00000000 63656E63 00010000"                             //     schm 'cenc' 1.0
+        "00000028 73636869 00000020 74656E63 00000000 0000 01 08"                  //     schi/tenc: IV 8 bytes
+        "A7E61C373E219033C21091FA607BF3B8"));                                      //       KID
     // Two runs at 0x1100: 2 samples of 10 and 20 bytes, then one of 30; the
     // box before them comes after mfhd (16), the traf's header (8) and tfhd (16).
     const Bytes runs = cat({trun(0x201, 2, words({0x100, 10, 20})), trun(0x200, 1, words({30}))});
     const Bytes iv = hex("0102030405060708"), saiz = full_atom("saiz", 0, 0, cat({{0}, words({3}), {8, 14, 8}}));
     const Bytes senc = full_atom("senc", 0, 2, cat({words({3}), iv, hex("0000"), iv, hex("0001 0005 00000005"), iv,
                                                     hex("0000")}));  // 10, 16 and 10 bytes
-    const Bytes piff = atom("uuid", cat({hex("A2394F525A9B4F14A2446C427C648DF4"),   // PIFF sample encryption
-                                         hex("00000001 000001 10"), Bytes(16, 0),   // IV size 16, KID
-                                         words({3}), Bytes(48, 0xEE)}));
+    const Bytes piff = atom("uuid", cat({hex("A2394F525A9B4F14A2446C427C648DF4 00000001 000001 10"),  // IV size 16
+                                         Bytes(16, 0), words({3}), Bytes(48, 0xEE)}));               // KID, 3 IVs
     // Then a moof without any: its sample and chunk get none.
     auto aux = [&](const Bytes& box, unsigned header = 8) {
         return std::vector<Moof>{{0x1000, moof({traf({tfhd(0x020000, 1), box, runs})}), header},
@@ -303,8 +269,7 @@ TEST(Merger, WhatATrafSaysBesideItsRunsFollowsTheKeptSamples) {
     // The moov describes one 'roll' group (distance -1) and has a pssh.
     const Bytes pssh_a = full_atom("pssh", 0, 0, cat({Bytes(16, 0xAA), words({0})}));
     const Bytes pssh_b = full_atom("pssh", 0, 0, cat({Bytes(16, 0xBB), words({4, 0})}));
-    const Bytes groups = cat({trak(1, kVide, cat({kEmptyStsd, full_atom("sgpd", 1, 0, hex("726F6C6C 00000002 00000001 FFFF"))})),
-                              pssh_a});
+    const Bytes groups = cat({trak(1, kVide, full_atom("sgpd", 1, 0, hex("726F6C6C 00000002 00000001 FFFF"))), pssh_a});
     const Bytes sized = tfhd(0x020010, 1, words({10}));  // 10-byte samples
     const Bytes first = moof({traf({
         sized, trun(0x001, 4, words({0x100})), full_atom("sgpd", 1, 0, hex("726F6C6C 00000002 00000002 FFFE FFFF")),
@@ -322,9 +287,8 @@ TEST(Merger, WhatATrafSaysBesideItsRunsFollowsTheKeptSamples) {
          "#1 saiz 8 14 8 0 saio 4144 4166 0", "saiz saio", encv},
         {"saio with one offset per run", aux(cat({saiz, full_atom("saio", 0, 0, words({2, 0x30, 0x80}))})),
          "#1 saiz 8 14 8 0 saio 4144 4224 0", "saiz saio", encv},
-        {"senc alone: IV size from the tenc, entries at moof body + 56", aux(senc),
-         "#1 saiz 10 16 10 0 saio 4160 4186 0", "saiz saio", encv},
-        {"a 16-byte moof header moves them", aux(senc, 16), "#1 saiz 10 16 10 0 saio 4168 4194 0", "saiz saio", encv},
+        {"senc alone: IV size from the tenc, entries at moof body + 56, after a 16-byte moof header", aux(senc, 16),
+         "#1 saiz 10 16 10 0 saio 4168 4194 0", "saiz saio", encv},
         {"PIFF's box with its own IV size, entries at moof body + 92", aux(piff),
          "#1 saiz 16 16 16 0 saio 4196 4228 0", "saiz saio", encv},
         {"a sample past the end of the file leaves nothing", aux(one_offset), "#1 saiz 8 14 saio 4144 left 1 left 1",
