@@ -11,11 +11,27 @@
 #include <vector>
 
 #include "atoms/fourcc.h"
-#include "tests/fragments/moof_boxes.h"
+#include "tests/support/atom_bytes.h"
 
 namespace {
 
-using namespace moof_boxes;
+using namespace atom_bytes;
+
+// `optional`: the fields that the flags announce, in their order.
+Bytes tfhd(uint32_t flags, uint32_t track_id, const Bytes& optional = {}) {
+    return full_atom("tfhd", 0, flags, cat({words({track_id}), optional}));
+}
+
+// `fields`: the flagged data offset and first-sample flags, then the flagged
+// fields of each sample.
+Bytes trun(uint32_t flags, uint32_t sample_count, const Bytes& fields = {}, uint8_t version = 0) {
+    return full_atom("trun", version, flags, cat({words({sample_count}), fields}));
+}
+
+Bytes traf(std::initializer_list<Bytes> children) { return atom("traf", cat(children)); }
+
+// An mfhd, then the trafs.
+Bytes moof(std::initializer_list<Bytes> trafs) { return cat({full_atom("mfhd", 0, 0, words({1})), cat(trafs)}); }
 
 constexpr uint32_t kVide = fourcc("vide"), kSoun = fourcc("soun");
 constexpr uint32_t kSync = 0x02000000, kNonSync = 0x01010000;  // as ffmpeg writes them
@@ -44,12 +60,13 @@ struct Moof {
     unsigned header = 8;  // the moof's header bytes
 };
 
+// `only`: the tables shown, all when null; `movie`: the moov's children.
 struct Row {
     const char* name;
     std::vector<Moof> moofs;
     std::string expected;
-    const char* only = nullptr;  // the tables shown; all when null
-    Bytes movie = kMovie;        // the moov's children
+    const char* only = nullptr;
+    Bytes movie = kMovie;
     uint64_t file_end = UINT64_MAX;
 };
 
@@ -124,7 +141,7 @@ std::vector<Moof> at(uint64_t offset, std::initializer_list<Bytes> trafs) { retu
 // at decode time `decode`, without tfdt when negative.
 Moof timed(uint64_t n, int64_t decode, uint32_t samples) {
     const Bytes tf = tfhd(0x020008, 1, words({1000})), run = trun(0, samples);
-    return {1000 * n, moof({decode < 0 ? traf({tf, run}) : traf({tf, tfdt(static_cast<uint64_t>(decode)), run})})};
+    return {1000 * n, moof({decode < 0 ? traf({tf, run}) : traf({tf, full_atom("tfdt", 1, 0, u64(static_cast<uint64_t>(decode))), run})})};
 }
 
 TEST(Merger, SamplesTheirChunksAndTimes) {
@@ -152,9 +169,8 @@ TEST(Merger, SamplesTheirChunksAndTimes) {
                       trun(0xF00, 2, words({55, 66, 0x00400000, 0xFFFFFC18, 56, 67, 0x00800000, 2000}), 1)}),
                 traf({tfhd(0x020000, 2), trun(0x800, 1, words({0xFFFFFFFF}))})}),
          "#1 stts 1x55 1x56 stsz 66 67 ctts 1x-1000 1x2000 sdtp 0408 #2 stts 1x0 stsz 0 ctts 1x-1", kValues},
-        {"tfhd defaults of 0 are used when their bits are set", at(0, {traf({tfhd(0x020038, 1, words({0, 0, 0})),
-                                                                             trun(0, 2)})}),
-         "#1 stts 2x0 stsz 0 0 ctts 2x0 sdtp 0000", kValues},
+        {"tfhd defaults of 0 are used when their bits are set",
+         at(0, {traf({tfhd(0x020038, 1, words({0, 0, 0})), trun(0, 2)})}), "#1 stts 2x0 stsz 0 0 ctts 2x0 sdtp 0000", kValues},
         {"duration from the run, size from the tfhd, flags from the trex",
          at(0, {traf({tfhd(0x020010, 1, words({44})), trun(0x100, 2, words({55, 56}))})}),
          "#1 stts 1x55 1x56 stsz 44 44 stss ctts 2x0 sdtp 1010", kValues},
@@ -167,32 +183,27 @@ TEST(Merger, SamplesTheirChunksAndTimes) {
          "#1 stts 2x11 stsz 22 22 ctts 2x0 sdtp 4008", kValues},
         // Sync: the non-sync bit clear and depends_on not 1, on every track;
         // all sync: no stss.
-        {"sync samples", at(0, {traf({tfhd(0x020000, 1), trun(0x400, 6, words({kSync, kNonSync, 0, 0x00010000,
-                                                                             0x01000000, 0x02010000}))}),
-                                traf({tfhd(0x020000, 2), trun(0x400, 3, words({0x00010000, 0, kNonSync}))}),
-                                traf({tfhd(0x020000, 3), trun(0x400, 2, words({0, kSync}))})}),
+        {"sync samples",
+         at(0, {traf({tfhd(0x020000, 1), trun(0x400, 6, words({kSync, kNonSync, 0, 0x00010000, 0x01000000, 0x02010000}))}),
+                traf({tfhd(0x020000, 2), trun(0x400, 3, words({0x00010000, 0, kNonSync}))}),
+                traf({tfhd(0x020000, 3), trun(0x400, 2, words({0, kSync}))})}),
          "#1 stss 1 3 #2 stss 2", "stss", cat({kMovie, trak(3, kSoun)})},
-        // Chunks: track 1's traf holds a sample of 100 bytes, track 2's one of 50.
-        {"a 64-bit base-data-offset over default-base-is-moof; then the end of the previous traf's data",
+        // Chunks: track 1's traf holds a sample of 100 bytes, track 2's one of
+        // 50. Every run its own chunk: durations and sizes, flags and sizes, no
+        // samples (no chunk), with data offset, without; a traf with no run.
+        {"a 64-bit base-data-offset over default-base-is-moof, then the end of the previous traf's data; then the moof",
          at(5000, {traf({tfhd(0x020001, 1, u64(0x100000000)), trun(0x201, 1, words({0xFFFFFFF8, 100}))}),
+                   traf({tfhd(0, 2), one50}), traf({tfhd(0x020000, 2), trun(0x201, 1, words({300, 50}))})}),
+         "#1 stco 4294967288 #2 stco 4294967388 5300", "stco"},
+        {"implicit: the moof, then the end of the previous traf's data, of a track no track has too",
+         at(5000, {traf({tfhd(0, 1), trun(0x201, 1, words({120, 100}))}), traf({tfhd(0, 9), trun(0x201, 2, words({16, 1, 2}))}),
                    traf({tfhd(0, 2), one50})}),
-         "#1 stco 4294967288 #2 stco 4294967388", "stco"},
-        {"default-base-is-moof in both", at(5000, {traf({tfhd(0x020000, 1), trun(0x201, 1, words({120, 100}))}),
-                                                   traf({tfhd(0x020000, 2), trun(0x201, 1, words({300, 50}))})}),
-         "#1 stco 5120 #2 stco 5300", "stco"},
-        {"implicit: the moof, then the end of the previous traf's data",
-         at(5000, {traf({tfhd(0, 1), trun(0x201, 1, words({120, 100}))}), traf({tfhd(0, 2), trun(0x201, 1, words({16, 50}))})}),
-         "#1 stco 5120 #2 stco 5236", "stco"},
-        {"a traf whose track no track has still takes its data's place",
-         at(3000, {traf({tfhd(0, 9), trun(0x201, 2, words({50, 100, 200}))}), traf({tfhd(0, 2), one50})}),
-         "#2 stsz 50 stco 3350 unlocated 1", "stsz stco"},
+         "#1 stsz 100 stco 5120 #2 stsz 50 stco 5239 unlocated 1", "stsz stco"},
         {"every run its own chunk, one without data offset after the run before",
-         at(10000, {traf({tfhd(0x020008, 1, words({500})),                      // default duration 500
-                          trun(0x305, 2, words({200, kSync, 400, 10, 400, 20})),  // durations and sizes
-                          trun(0x204, 2, words({kSync, 30, 40})),
-                          trun(0, 0),                                           // no samples: no chunk
-                          trun(0x201, 1, words({1000, 50})), trun(0x200, 1, words({60}))}),
-                    traf({tfhd(0x020000, 1)})}),                                // no run: no chunk
+         at(10000, {traf({tfhd(0x020008, 1, words({500})), trun(0x305, 2, words({200, kSync, 400, 10, 400, 20})),
+                          trun(0x204, 2, words({kSync, 30, 40})), trun(0, 0), trun(0x201, 1, words({1000, 50})),
+                          trun(0x200, 1, words({60}))}),
+                    traf({tfhd(0x020000, 1)})}),
          "#1 stts 2x400 4x500 stsz 10 20 30 40 50 60 stsc 1:2:1 3:1:1 stco 10200 10230 11000 11050 stss 1 3",
          "stts stsz stsc stco stss"},
         {"the sample description index of the tfhd, else of the trex; 0 is 1",
@@ -207,8 +218,8 @@ TEST(Merger, SamplesTheirChunksAndTimes) {
         {"an earlier decode time shortens the last fragment's samples, the last first",
          {timed(1, 900000, 3), timed(2, 903000, 2), timed(3, 903500, 1)}, "#1 stts 3x1000 1x499 1x1 1x1000", "stts"},
         {"down to 1 tick each; an overlap larger than that is left",
-         {timed(1, 900000, 2), timed(2, 902000, 2), timed(3, 902002, 1), timed(4, 902002, 1)},
-         "#1 stts 2x1000 2x1 2x1000", "stts"},
+         {timed(1, 900000, 2), timed(2, 902000, 2), timed(3, 902002, 1), timed(4, 902002, 1)}, "#1 stts 2x1000 2x1 2x1000",
+         "stts"},
         {"no tfdt, an empty fragment, a jump back; gaps count from the first decode time",
          {timed(1, 900000, 2), timed(2, -1, 1), timed(3, 904000, 0), timed(4, 903999, 1), timed(5, 0, 1),
           timed(6, 907500, 1)},
@@ -216,7 +227,7 @@ TEST(Merger, SamplesTheirChunksAndTimes) {
         // The moov's samples: track 1 holds 3000 ticks, so a decode time of
         // 3500 leaves a gap of 500; track 2 has room for one more sample.
         {"after the moov's samples; a track's last sample, the others left out",
-         at(0x1000, {traf({tfhd(0x020008, 1, words({1000})), tfdt(3500),
+         at(0x1000, {traf({tfhd(0x020008, 1, words({1000})), full_atom("tfdt", 1, 0, u64(3500)),
                            trun(0xE01, 2, words({0x50, 300, kSync, 1000, 301, kNonSync, 2000}))}),
                      traf({full2, trun(0x401, 2, words({0x300, kSync, kSync}))})}),
          "#1 stts 2x1000 1x1500 2x1000 stsz 200 201 202 300 301 stsc 1:3:1 2:2:1 stco 48 4176 stss 1 2 3 4"

@@ -8,11 +8,11 @@
 #include <string>
 #include <utility>
 
-#include "tests/fragments/moof_boxes.h"
+#include "tests/support/atom_bytes.h"
 
 namespace {
 
-using namespace moof_boxes;
+using namespace atom_bytes;
 
 // The record in one line, all numbers in hex: the sequence number; per traf
 // its tfhd fields (track, flags, base, description, duration, size, flags),
@@ -52,9 +52,8 @@ std::string describe(const Bytes& body) {
 TEST(MoofParser, EveryFieldOfEveryBox) {
     const Bytes body = hex(
         "00000010 6D666864 00000000 00000007 0000013A 74726166"  // mfhd v0: sequence 7; traf, 314 bytes
-        "00000028 74666864 0000003B 00000001"                    //   tfhd v0, every optional field; track 1
-        "00000001 00001000 00000002 00000400"                    //     base 0x100001000, description 2, duration
-        "00001F40 01010000"                                      //     default size 8000, default flags
+        "00000028 74666864 0000003B 00000001 00000001 00001000"  //   tfhd v0, every field: track 1, base 0x100001000
+        "00000002 00000400 00001F40 01010000"                    //     description 2, duration 1024, size 8000, flags
         "00000014 74666474 01000000 00000002 540BE400"           //   tfdt v1: 10^10
         // trun v0: offset, first flags, all four per sample; 2 samples
         "00000038 7472756E 00000F05 00000002 FFFFFFF8 02000000"  //     data_offset -8, first_sample_flags
@@ -65,11 +64,9 @@ TEST(MoofParser, EveryFieldOfEveryBox) {
         "00000014 7361696F 00000000 00000001 00000030"           //   saio v0, 1 entry: 0x30
         "00000020 73656E63 00000000 00000002"                    //   senc v0, 2 samples: entries at body + 216
         "01020304 05060708 11121314 15161718"                    //     two 8-byte IVs
-        "0000001C 73626770 00000000 726F6C6C"                    //   sbgp v0 'roll'
-        "00000001 00000003 00010001"                             //     1 run: 3 samples, the traf's group 1
+        "0000001C 73626770 00000000 726F6C6C 00000001 00000003 00010001"  // sbgp 'roll': 3 samples, group 1
         "0000001A 73677064 01000000 726F6C6C 00000002 00000001 FFFF"  // sgpd v1 'roll', 2-byte entries, 1: -1
-        "0000001E 73756273 00000000 00000001"                    //   subs v0, 1 entry
-        "00000001 0001 0005 00 00 00000000"                      //     sample 1, 1 sub-sample of 5 bytes
+        "0000001E 73756273 00000000 00000001 00000001 0001 0005 00 00 00000000"  // subs: sample 1, 5 bytes
         "0000000E 73647470 00000000 2010"                        //   sdtp: 2 samples
         "00000090 74726166 00000010 74666864 00020000 00000002"  // traf, 144 bytes; tfhd: default-base-is-moof, 2
         "00000010 74666474 00000000 12345678"                    //   tfdt v0
@@ -89,35 +86,31 @@ TEST(MoofParser, EveryFieldOfEveryBox) {
 }
 
 TEST(MoofParser, DamagedBoxesAreReadAsFarAsTheyGo) {
-    const Bytes traf1 = traf({tfhd(0, 1)});
+    const Bytes mfhd = full_atom("mfhd", 0, 0, words({1}));
     const struct {
         const char* name;
         Bytes body;
         const char* expected;
     } rows[] = {
         {"tfhd cut inside its base data offset: nothing after it",
-         moof({traf({full_atom("tfhd", 0, 0x39, words({5, 1}))})}), "seq 1 | traf 5 39 0 0 0 0 0"},
-        {"tfhd cut inside a default: the fields before it", moof({traf({tfhd(0x38, 1, cat({words({1001}), hex("0000")}))})}),
+         cat({mfhd, atom("traf", full_atom("tfhd", 0, 0x39, words({5, 1})))}), "seq 1 | traf 5 39 0 0 0 0 0"},
+        {"tfhd cut inside a default: the fields before it",
+         cat({mfhd, atom("traf", full_atom("tfhd", 0, 0x38, cat({words({1, 1001}), hex("0000")})))}),
          "seq 1 | traf 1 38 0 0 3e9 0 0"},
-        {"boxes of other versions, or shorter than their fixed part, are skipped",
-         moof({traf({full_atom("tfhd", 1, 8, words({1, 1001})), full_atom("tfdt", 2, 0, u64(5)),
-                     full_atom("tfdt", 1, 0, words({5})), trun(0x200, 1, words({16}), 2),
-                     full_atom("trun", 0, 0x200, hex("0000")), full_atom("senc", 1, 0, words({0})),
-                     full_atom("senc", 0, 0, hex("0000")), atom("uuid", Bytes(24, 0))})}),
+        // Runs: 10 samples declared, 2 and a half held; 1 sample declared, 2
+        // held; cut inside the data offset; cut inside the first-sample flags.
+        {"boxes of other versions or shorter than their fixed part skipped, the others read as far as they go",
+         cat({mfhd, atom("traf", cat({full_atom("tfhd", 1, 8, words({1, 1001})), full_atom("tfdt", 2, 0, u64(5)),
+                                      full_atom("tfdt", 1, 0, words({5})), full_atom("trun", 2, 0x200, words({1, 16})),
+                                      full_atom("trun", 0, 0x200, hex("0000")), full_atom("senc", 1, 0, words({0})),
+                                      full_atom("senc", 0, 0, hex("0000")), atom("uuid", Bytes(24, 0)),
+                                      full_atom("trun", 0, 0x300, cat({words({10, 1, 101, 2, 102}), hex("0000 0003")})),
+                                      full_atom("trun", 0, 0x200, words({1, 16, 17})), full_atom("trun", 0, 1, hex("00000003 0000")),
+                                      full_atom("trun", 0, 5, words({3, 16}))}))}),
+         "seq 1 | traf 0 0 0 0 0 0 0 trun 0 300 a held 2 [1 65 0 0] [2 66 0 0] trun 0 200 1 held 1 [0 10 0 0]"
+         " trun 0 1 3 cut held 0 trun 0 5 3 off 10 cut held 0"},
+        {"a child larger than its parent", cat({mfhd, atom("traf", hex("00000100 74666864 00000000 00000001"))}),
          "seq 1 | traf 0 0 0 0 0 0 0"},
-        {"the body bounds the declared count, and the count the samples read",
-         moof({traf({trun(0x300, 10, cat({words({1, 101, 2, 102}), hex("0000 0003")})), trun(0x200, 1, words({16, 17}))})}),
-         "seq 1 | traf 0 0 0 0 0 0 0 trun 0 300 a held 2 [1 65 0 0] [2 66 0 0] trun 0 200 1 held 1 [0 10 0 0]"},
-        {"cut inside the data offset or the first-sample flags: the count only",
-         moof({traf({trun(0x1, 3, hex("0000")), trun(0x5, 3, words({16}))})}),
-         "seq 1 | traf 0 0 0 0 0 0 0 trun 0 1 3 cut held 0 trun 0 5 3 off 10 cut held 0"},
-        {"mfhd v1", cat({full_atom("mfhd", 1, 0, words({7})), traf1}), "seq 0 | traf 1 0 0 0 0 0 0"},
-        {"a child larger than its parent", moof({traf({hex("00000100 74666864 00000000 00000001")})}),
-         "seq 1 | traf 0 0 0 0 0 0 0"},
-        {"a child past the body ends the walk", cat({moof({}), hex("00001000 66726565"), traf1}), "seq 1"},
-        {"size 1 (64-bit) ends the walk", cat({moof({}), hex("00000001 66726565"), traf1}), "seq 1"},
-        {"size 0 ends the walk", cat({moof({}), hex("00000000 66726565"), traf1}), "seq 1"},
-        {"a size below the header ends the walk", cat({moof({}), hex("00000007 66726565"), traf1}), "seq 1"},
     };
     for (const auto& row : rows) EXPECT_EQ(describe(row.body), row.expected) << row.name;
 }
