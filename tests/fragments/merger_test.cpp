@@ -54,11 +54,7 @@ Bytes trex(std::initializer_list<uint32_t> fields) { return full_atom("trex", 0,
 const Bytes kMovie = cat({trak(1, kVide, hex("0000000C 73647470 00000000")), trak(2, kSoun),
                           atom("mvex", trex({1, 1, 11, 22, 0x01000000}))});
 
-struct Moof {
-    uint64_t at;
-    Bytes body;
-    unsigned header = 8;  // the moof's header bytes
-};
+struct Moof { uint64_t at; Bytes body; unsigned header = 8; };  // where, its body, its header's bytes
 
 // `only`: the tables shown, all when null; `movie`: the moov's children.
 struct Row {
@@ -70,19 +66,16 @@ struct Row {
     uint64_t file_end = UINT64_MAX;
 };
 
-// " " and each item as `put` writes it.
-template <class Items, class Put>
-std::string list(const Items& items, Put put) {
-    std::ostringstream o;
-    for (const auto& item : items) put(o << ' ', item);
-    return o.str();
-}
-
 // A track's tables in one line, each left out while empty (stss while
 // absent): runs as count x value, stsz as sizes or count x size, stsc as
 // first chunk:samples:description, sdtp and sgpd entries in hex.
 std::string tables_of(const qt_stbl_info& t, const char* only) {
     std::string out;
+    auto list = [](const auto& items, auto put) {  // " " and each item as `put` writes it
+        std::ostringstream o;
+        for (const auto& item : items) put(o << ' ', item);
+        return o.str();
+    };
     auto show = [&](const char* name, bool shown, const std::string& text) {
         if (shown && (!only || std::strstr(only, name))) out += std::string(" ") + name + text;
     };
@@ -122,10 +115,8 @@ std::string merged(const Row& row) {
         if (r.unlocated_trafs) report << " unlocated " << r.unlocated_trafs;
         if (r.too_many_samples) report << " full";
     }
-    for (const qt_track_info& t : movie.tracks) {
-        const std::string tables = tables_of(t.stbl(), row.only);
-        if (!tables.empty()) o << " #" << t.getTrackId() << tables;
-    }
+    for (const qt_track_info& t : movie.tracks)
+        if (const std::string tables = tables_of(t.stbl(), row.only); !tables.empty()) o << " #" << t.getTrackId() << tables;
     for (size_t i = 0; i < movie.other_atoms.count(); ++i) o << " raw " << movie.other_atoms.at(i).size();
     return (o.str() + report.str()).erase(0, 1);
 }
@@ -141,7 +132,7 @@ std::vector<Moof> at(uint64_t offset, std::initializer_list<Bytes> trafs) { retu
 // at decode time `decode`, without tfdt when negative.
 Moof timed(uint64_t n, int64_t decode, uint32_t samples) {
     const Bytes tf = tfhd(0x020008, 1, words({1000})), run = trun(0, samples);
-    return {1000 * n, moof({decode < 0 ? traf({tf, run}) : traf({tf, full_atom("tfdt", 1, 0, u64(static_cast<uint64_t>(decode))), run})})};
+    return {1000 * n, moof({decode < 0 ? traf({tf, run}) : traf({tf, full_atom("tfdt", 1, 0, u64(decode)), run})})};
 }
 
 TEST(Merger, SamplesTheirChunksAndTimes) {
@@ -163,24 +154,20 @@ TEST(Merger, SamplesTheirChunksAndTimes) {
                            "00000014 73747373 00000000 00000001 00000001"))});               // stss: sample 1
     const Bytes full2 = tfhd(0x020018, 2, words({1000, 100}));
     check({
-        // Sample values: own flags 0x00400000 and 0x00800000 are sdtp 04 and 08.
-        {"own values over every default; no trex: zeros",
+        // Sample values: own flags 0x00400000 and 0x00800000 are sdtp 04 and 08,
+        // first-sample flags 0x04000000 sdtp 40.
+        {"own values over every default, first-sample flags over the first one's own; no trex: zeros",
          at(0, {traf({tfhd(0x020038, 1, words({33, 44, kSync})),
-                      trun(0xF00, 2, words({55, 66, 0x00400000, 0xFFFFFC18, 56, 67, 0x00800000, 2000}), 1)}),
+                      trun(0xF04, 2, words({0x04000000, 55, 66, 0x00400000, 0xFFFFFC18, 56, 67, 0x00800000, 2000}), 1)}),
                 traf({tfhd(0x020000, 2), trun(0x800, 1, words({0xFFFFFFFF}))})}),
-         "#1 stts 1x55 1x56 stsz 66 67 ctts 1x-1000 1x2000 sdtp 0408 #2 stts 1x0 stsz 0 ctts 1x-1", kValues},
-        {"tfhd defaults of 0 are used when their bits are set",
-         at(0, {traf({tfhd(0x020038, 1, words({0, 0, 0})), trun(0, 2)})}), "#1 stts 2x0 stsz 0 0 ctts 2x0 sdtp 0000", kValues},
-        {"duration from the run, size from the tfhd, flags from the trex",
-         at(0, {traf({tfhd(0x020010, 1, words({44})), trun(0x100, 2, words({55, 56}))})}),
-         "#1 stts 1x55 1x56 stsz 44 44 stss ctts 2x0 sdtp 1010", kValues},
-        // First-sample flags 0x04000000 are sdtp 40.
+         "#1 stts 1x55 1x56 stsz 66 67 ctts 1x-1000 1x2000 sdtp 4008 #2 stts 1x0 stsz 0 ctts 1x-1", kValues},
+        {"tfhd defaults of 0 are used when their bits are set; duration from the run, size from the tfhd, flags from the trex",
+         at(0, {traf({tfhd(0x020038, 1, words({0, 0, 0})), trun(0, 2)}),
+                traf({tfhd(0x020010, 1, words({44})), trun(0x100, 2, words({55, 56}))})}),
+         "#1 stts 2x0 1x55 1x56 stsz 0 0 44 44 stss 1 2 ctts 4x0 sdtp 00001010", kValues},
         {"first-sample flags over the tfhd default, in a run without per-sample fields",
          at(0, {traf({tfhd(0x020020, 1, words({kNonSync})), trun(0x004, 3, words({0x04000000}))})}),
          "#1 stts 3x11 stsz 22 22 22 stss 1 ctts 3x0 sdtp 401010", kValues},
-        {"first-sample flags over the first sample's own",
-         at(0, {traf({tfhd(0x020000, 1), trun(0x404, 2, words({0x04000000, 0x00400000, 0x00800000}))})}),
-         "#1 stts 2x11 stsz 22 22 ctts 2x0 sdtp 4008", kValues},
         // Sync: the non-sync bit clear and depends_on not 1, on every track;
         // all sync: no stss.
         {"sync samples",
@@ -261,8 +248,7 @@ TEST(Merger, WhatATrafSaysBesideItsRunsFollowsTheKeptSamples) {
         "00000070 73747364 00000000 00000001 00000060 656E6376 000000000000 0001"  // stsd, 1 entry: encv
         "00000050 73696E66 0000000C 66726D61 61766331"                             //   sinf: frma 'avc1'
         "00000014 7363686D 00000000 63656E63 00010000"                             //     schm 'cenc' 1.0
-        "00000028 73636869 00000020 74656E63 00000000 0000 01 08"                  //     schi/tenc: IV 8 bytes
-        "A7E61C373E219033C21091FA607BF3B8"));                                      //       KID
+        "00000028 73636869 00000020 74656E63 00000000 0000 01 08 A7E61C373E219033C21091FA607BF3B8"));  // tenc: IV 8, KID
     // Two runs at 0x1100: 2 samples of 10 and 20 bytes, then one of 30; the
     // box before them comes after mfhd (16), the traf's header (8) and tfhd (16).
     const Bytes runs = cat({trun(0x201, 2, words({0x100, 10, 20})), trun(0x200, 1, words({30}))});
