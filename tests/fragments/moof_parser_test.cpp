@@ -105,7 +105,8 @@ TEST(MoofParser, DamagedBoxesAreReadAsFarAsTheyGo) {
                                       full_atom("trun", 0, 1, hex("00000003 0000"))}))}),
          "seq 1 | traf 0 0 0 0 0 0 0 trun 0 300 a held 2 [1 65 0 0] [2 66 0 0] trun 0 200 1 held 1 [0 10 0 0]"
          " trun 0 5 3 off 10 cut held 0 trun 0 1 3 cut held 0 others 000000"},
-        {"a child larger than its parent", cat({mfhd, atom("traf", hex("00000100 74666864 00000000 00000001"))}),
+        {"a child larger than its parent; a child of size 0 ends the walk",
+         cat({mfhd, atom("traf", hex("00000100 74666864 00000000 00000001")), hex("00000000 66726565"), atom("traf", {})}),
          "seq 1 | traf 0 0 0 0 0 0 0 others 000000"},
     };
     for (const auto& row : rows) EXPECT_EQ(describe(row.body), row.expected) << row.name;
