@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "atoms/be.h"
-#include "tests/support/atom_walk.h"
+#include "tests/support/file_atoms.h"
 
 namespace e2e {
 
@@ -77,17 +77,16 @@ void put_type_at(const std::string& path, uint64_t offset, const std::string& ty
 }
 
 Original describe(const std::string& path) {
-    const std::vector<walk::TopAtom> atoms = walk::top_level_atoms(path);
-    const auto moov = walk::first_of(atoms, "moov");
-    const auto first_mdat = walk::first_of(atoms, "mdat");
+    const std::vector<fa::Node> atoms = fa::atom_tree(path);
+    const std::vector<const fa::Node*> moov = fa::all_of(atoms, "moov"), first_mdat = fa::all_of(atoms, "mdat");
     Original o;
     o.size = tool::file_size(path);
-    EXPECT_TRUE(moov && first_mdat) << path << " lacks a top-level moov or mdat";
-    if (!moov || !first_mdat) return o;
-    o.moov_at = moov->start;
-    o.moov_payload = moov->payload();
-    o.first_mdat_at = first_mdat->start;
-    o.moov_atom = tool::read_range(path, moov->start, moov->size);
+    EXPECT_TRUE(!moov.empty() && !first_mdat.empty()) << path << " lacks a top-level moov or mdat";
+    if (moov.empty() || first_mdat.empty()) return o;
+    o.moov_at = moov[0]->start;
+    o.moov_payload = moov[0]->size - moov[0]->header;
+    o.first_mdat_at = first_mdat[0]->start;
+    o.moov_atom = tool::read_range(path, moov[0]->start, moov[0]->size);
     return o;
 }
 

@@ -1,147 +1,127 @@
-// Every real fixture converted for real: the file keeps the layout of a
-// conversion, plays the same in a reader that is not ours (ffmpeg), refuses a
-// second conversion, and undoes to the original bytes. An encrypted fixture
-// decrypts, once converted, to every frame of the clear file it was made from.
+// Every real fixture converted for real and judged by readers that are not
+// ours: the layout of a conversion, every packet where it was (its timing
+// moved by one shift common to the whole file, so that the movie starts at
+// 0), the same decoded frames in ffmpeg, the same streams in GStreamer; a
+// second conversion refused, the undo back to the very bytes. The encrypted
+// fixture, which ffmpeg cannot read fragmented, is judged against its clear
+// twin.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <map>
-#include <sstream>
+#include <set>
 
-#include "atoms/be.h"
-#include "tests/e2e/e2e_helpers.h"
-#include "tests/support/atom_walk.h"
+#include "tests/support/file_atoms.h"
+#include "tests/support/media.h"
 #include "tests/support/tool_runner.h"
 
 namespace {
 
-using tool::capture;
+// ffmpeg 5.1 shows the first frame of a B-frame video stream of these
+// fragmented files a frame or two late, so their streams are not compared
+// with each other; each stream still moves as a whole.
+const std::set<std::string> kMisplacedByFfmpeg = {"cmaf.mp4", "negative_cts.mp4"};
 
-std::vector<std::string> split(const std::string& line, char sep) {
-    std::vector<std::string> parts;
-    std::stringstream ss(line);
-    std::string part;
-    while (std::getline(ss, part, sep)) parts.push_back(part);
-    return parts;
-}
-
-// Per stream, the packets in order as "size md5", from ffmpeg's own reader;
-// `key`: its decryption switch, if any.
-std::map<int, std::vector<std::string>> packet_digests(const std::string& path, const std::string& key = "") {
-    std::map<int, std::vector<std::string>> streams;
-    std::stringstream lines(capture("ffmpeg -v error " + key + "-i '" + path + "' -map 0 -c copy -f framemd5 - 2>&1"));
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        auto f = split(line, ',');
-        if (f.size() < 6) {
-            streams[-1].push_back(line);  // an error line: makes the comparison fail visibly
-            continue;
-        }
-        streams[std::stoi(f[0])].push_back(f[4] + f[5]);
-    }
-    return streams;
-}
-
-// Per video stream, the packets in order as "pts-from-first keyframe-flag".
-// ffmpeg places a stream with negative composition offsets differently as a
-// whole in fragmented and plain files, so times count from the first packet.
-std::map<int, std::vector<std::string>> video_timing(const std::string& path) {
-    std::map<int, std::vector<std::string>> streams;
-    std::map<int, long long> first;
-    std::string video = capture("ffprobe -v error -select_streams v -show_entries stream=index -of csv=p=0 '" +
-                                path + "'");
-    std::stringstream lines(capture("ffprobe -v error -select_streams v -show_entries packet=stream_index,pts,flags "
-                                    "-of csv=p=0 '" + path + "'"));
-    std::string line;
-    while (std::getline(lines, line)) {
-        auto f = split(line, ',');
-        if (f.size() < 3) continue;
-        int s = std::stoi(f[0]);
-        long long pts = f[1] == "N/A" ? 0 : std::stoll(f[1]);
-        if (!first.count(s)) first[s] = pts;
-        streams[s].push_back(std::to_string(pts - first[s]) + (f[2].find('K') != std::string::npos ? " K" : " -"));
-    }
-    return streams;
-}
-
-// The encrypted fixtures: ffmpeg's decryption switch, and their clear twin.
-const std::map<std::string, std::pair<std::string, std::string>> kEncrypted = {
-    {"cenc.mp4", {"-decryption_key 00112233445566778899aabbccddeeff ", "base_is_moof.mp4"}},
-};
-
-// The decoded frames, from ffmpeg.
-std::string frame_digests(const std::string& path, const std::string& key = "") {
-    return capture("ffmpeg -v error " + key + "-i '" + path + "' -f framemd5 - 2>&1 | grep -v '^#'");
+int64_t shift(int64_t before, int64_t after) {
+    if (before == media::kNoTime || after == media::kNoTime) return before == after ? 0 : INT64_MAX;
+    return before - after;
 }
 
 class Playback : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(Playback, ConvertsPlaysTheSameAndUndoes) {
+    const std::string name = GetParam();
+    const bool encrypted = name == "cenc.mp4";
+    const std::string key = encrypted ? "-decryption_key 00112233445566778899aabbccddeeff" : "";
+    const std::string original = tool::test_data_dir() + "/" + name;
+    const std::string clear = encrypted ? tool::test_data_dir() + "/base_is_moof.mp4" : original;
     tool::TempDir dir;
-    const std::string path = dir.file("converted.mp4");
-    std::rename(tool::copy_fixture(GetParam(), dir).c_str(), path.c_str());
-    const std::string reference = tool::copy_fixture(GetParam(), dir);
-    const tool::Bytes before = tool::read_file(reference);
-    const e2e::Original o = e2e::describe(reference);
+    const std::string path = tool::copy_fixture(name, dir);
+    const tool::Bytes before = tool::read_file(path);
+    const fa::Node moov = fa::find(fa::atom_tree(path), "moov");
 
     tool::Result r = tool::run({"-f", path});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out + r.err, "");
 
-    // Layout: the record where the moov stood, the new mdat to the old end,
-    // the appended copy, then the new moov up to the end of the file.
-    const uint64_t H = o.size >= 0x7FFF0000 ? 16 : 8;
-    const uint64_t P = o.moov_at + 8 + o.moov_payload - H;
-    auto atoms = walk::top_level_atoms(path);
-    auto tolv = walk::first_of(atoms, "TOLV");
-    auto mdat = walk::first_of(atoms, "mdat");
-    auto moov = walk::first_of(atoms, "moov");
-    ASSERT_TRUE(tolv && mdat && moov);
-    EXPECT_EQ(tolv->start, o.moov_at);
-    EXPECT_EQ(mdat->start, P);
-    EXPECT_EQ(mdat->end(), o.size);
-    EXPECT_EQ(e2e::type_at(path, o.size + 4), "TOLV");
-    EXPECT_EQ(e2e::u32_at(path, o.size), o.moov_payload + 24);
-    EXPECT_EQ(tool::read_range(path, o.size + 16, o.moov_payload + 8), o.moov_atom);
-    EXPECT_EQ(moov->start, o.size + o.moov_payload + 24);
-    EXPECT_EQ(moov->end(), tool::file_size(path));
-    EXPECT_EQ(walk::first_of(atoms, "moof"), std::nullopt);
-    const tool::Bytes new_moov = tool::read_range(path, moov->start, moov->size);
-    const std::string as_text(new_moov.begin(), new_moov.end());
-    EXPECT_EQ(as_text.find("mvex"), std::string::npos);
-    EXPECT_EQ(tool::read_range(path, P + H, o.size - P - H), tool::read_range(reference, P + H, o.size - P - H));
+    // The undo record where the moov stood, the new mdat up to the old end,
+    // the old moov kept beyond it, the new moov last; the media untouched.
+    const uint64_t S = before.size(), P = moov.end() - 8;
+    const std::vector<fa::Node> top = fa::atom_tree(path);
+    EXPECT_EQ(fa::find(top, "TOLV").start, moov.start);
+    EXPECT_EQ(fa::find(top, "TOLV").end(), P);
+    EXPECT_EQ(fa::find(top, "mdat").start, P);
+    EXPECT_EQ(fa::find(top, "mdat").end(), S);
+    const fa::Node& kept = fa::find(top, "TOLV#2/ORIG/moov");
+    EXPECT_EQ(fa::find(top, "TOLV#2").start, S);
+    EXPECT_EQ(tool::read_range(path, kept.start, kept.size), tool::read_range(original, moov.start, moov.size));
+    EXPECT_EQ(fa::find(top, "moov").start, fa::find(top, "TOLV#2").end());
+    EXPECT_EQ(fa::find(top, "moov").end(), tool::file_size(path));
+    EXPECT_TRUE(fa::all_of(top, "moof").empty());
+    EXPECT_EQ(tool::read_range(path, P + 8, S - P - 8), tool::Bytes(before.begin() + static_cast<long>(P + 8), before.end()));
 
-    // Plays the same: every packet's bytes, and the video's timing and sync
-    // flags. ffmpeg cannot decrypt an encrypted fixture before conversion
-    // (tests/data/README.md); after it, its packets and frames are those of
-    // its clear twin.
-    const auto encrypted = kEncrypted.find(GetParam());
-    const std::string key = encrypted == kEncrypted.end() ? "" : encrypted->second.first;
-    const std::string clear =
-        encrypted == kEncrypted.end() ? reference : tool::copy_fixture(encrypted->second.second, dir);
-    EXPECT_EQ(packet_digests(path, key), packet_digests(clear));
-    EXPECT_EQ(video_timing(path), video_timing(clear));
-    EXPECT_EQ(capture("ffmpeg -v error " + key + "-i '" + path + "' -f null - 2>&1"), "");
-    if (encrypted != kEncrypted.end()) {
-        EXPECT_EQ(frame_digests(path, key), frame_digests(clear));
+    const std::vector<media::Packet> a = media::packets(clear), b = media::packets(path, key);
+    const std::vector<media::Stream> streams = media::streams(path);
+    ASSERT_EQ(a.size(), b.size());
+    std::map<unsigned, size_t> last;
+    for (size_t i = 0; i < a.size(); ++i) last[a[i].stream] = i;
+    std::map<unsigned, std::pair<int64_t, int64_t>> shifts;  // pts and dts, per stream
+    for (size_t i = 0; i < a.size(); ++i) {
+        SCOPED_TRACE("packet " + std::to_string(i));
+        EXPECT_EQ(b[i].stream, a[i].stream);
+        EXPECT_EQ(b[i].size, a[i].size);
+        EXPECT_EQ(b[i].key, a[i].key);
+        if (!encrypted) { EXPECT_EQ(b[i].pos, a[i].pos); }
+        const std::pair<int64_t, int64_t> moved{shift(a[i].pts, b[i].pts), shift(a[i].dts, b[i].dts)};
+        const bool first = shifts.emplace(a[i].stream, moved).second;
+        EXPECT_EQ(moved, shifts[a[i].stream]);
+        // The edit lists of a plain file trim the first and last durations.
+        if (!first && i != last[a[i].stream] && a[i].duration != media::kNoTime) {
+            EXPECT_EQ(b[i].duration, a[i].duration);
+        }
+    }
+    double earliest = 1e9, low = 1e9, high = -1e9;
+    for (const auto& [stream, moved] : shifts) {
+        ASSERT_LT(stream, streams.size());
+        earliest = std::min(earliest, streams[stream].start_time);
+        low = std::min(low, static_cast<double>(moved.first) * streams[stream].time_base);
+        high = std::max(high, static_cast<double>(moved.first) * streams[stream].time_base);
+    }
+    EXPECT_NEAR(earliest, 0.0, 0.001) << "the movie starts at 0";
+    if (kMisplacedByFfmpeg.count(name) == 0) {
+        EXPECT_LE(high - low, 0.001) << "one shift for every stream";
     }
 
+    EXPECT_EQ(media::frame_digests(path, key), media::frame_digests(clear));
+    EXPECT_EQ(media::ffmpeg_complaints(path, key), "");
+    if (media::gstreamer_missing().empty()) {
+        if (media::gstreamer_play(original).status == 0) {
+            EXPECT_EQ(media::gstreamer_play(path).status, 0);
+        }
+        EXPECT_EQ(media::gstreamer_stream_count(path), media::gstreamer_stream_count(original));
+    }
+
+    const tool::Bytes converted = tool::read_file(path);
     r = tool::run({"-f", path});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Not a fragmented MP4 file\nmoof @ 0\nmvex @ 0\n");
+    EXPECT_EQ(tool::read_file(path), converted);
 
     r = tool::run({"--undo", "-f", path});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(e2e::difference(before, tool::read_file(path)), "");
+    EXPECT_EQ(r.out + r.err, "");
+    EXPECT_EQ(tool::difference(before, tool::read_file(path)), "");
+    r = tool::run({"--undo", "-f", path});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Not enough information to undo\n");
+    EXPECT_EQ(tool::difference(before, tool::read_file(path)), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(TestData, Playback, ::testing::ValuesIn(tool::test_data_files(".mp4")),
                          [](const ::testing::TestParamInfo<std::string>& p) {
                              std::string name = p.param.substr(0, p.param.size() - 4);
-                             for (char& c : name) {
-                                 if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-                             }
+                             std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
                              return name;
                          });
 

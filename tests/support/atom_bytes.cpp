@@ -39,33 +39,22 @@ Bytes cat(std::initializer_list<Bytes> parts) {
 
 Bytes words(std::initializer_list<uint32_t> values) {
     Bytes out;
-    BeWriter w(out);
-    for (uint32_t v : values) w.u32(v);
+    for (uint32_t v : values) BeWriter(out).u32(v);
     return out;
 }
 
 Bytes u64(uint64_t value) {
     Bytes out;
-    BeWriter w(out);
-    w.u64(value);
+    BeWriter(out).u64(value);
     return out;
 }
 
 Bytes atom(const char (&type)[5], const Bytes& body) {
-    Bytes out;
-    BeWriter w(out);
-    w.u32(static_cast<uint32_t>(8 + body.size()));
-    w.bytes(reinterpret_cast<const unsigned char*>(type), 4);
-    w.bytes(body);
-    return out;
+    return cat({words({static_cast<uint32_t>(8 + body.size())}), Bytes(type, type + 4), body});
 }
 
 Bytes full_atom(const char (&type)[5], uint8_t version, uint32_t flags, const Bytes& rest) {
-    Bytes body;
-    BeWriter w(body);
-    w.version_flags(version, flags);
-    w.bytes(rest);
-    return atom(type, body);
+    return atom(type, cat({words({uint32_t{version} << 24 | (flags & 0xFFFFFF)}), rest}));
 }
 
 }  // namespace atom_bytes

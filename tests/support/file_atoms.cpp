@@ -15,13 +15,9 @@ namespace fa {
 
 namespace {
 
-bool is_container(const std::string& type) {
+std::vector<Node> level_of(quicktime_stack* qt, const quicktime_atom* parent) {
     static const std::set<std::string> containers = {"moov", "trak", "mdia", "minf", "stbl", "mvex", "moof",
                                                      "traf", "edts", "dinf", "mfra", "TOLV", "ORIG"};
-    return containers.count(type) != 0;
-}
-
-std::vector<Node> level_of(quicktime_stack* qt, const quicktime_atom* parent) {
     std::vector<quicktime_atom> atoms;
     quicktime_walk(qt, parent, [&](const quicktime_atom& a) {
         atoms.push_back(a);
@@ -29,10 +25,9 @@ std::vector<Node> level_of(quicktime_stack* qt, const quicktime_atom* parent) {
     });
     std::vector<Node> level;
     for (const quicktime_atom& a : atoms) {
-        Node n{fourcc_text(a.type), a.start_offset, a.absolute_data_offset - a.start_offset,
-               a.end_offset - a.start_offset, {}};
-        if (is_container(n.type)) n.kids = level_of(qt, &a);
-        level.push_back(std::move(n));
+        level.push_back({fourcc_text(a.type), a.start_offset, a.absolute_data_offset - a.start_offset,
+                         a.end_offset - a.start_offset, {}});
+        if (containers.count(level.back().type) != 0) level.back().kids = level_of(qt, &a);
     }
     return level;
 }
@@ -56,9 +51,8 @@ std::vector<Node> atom_tree(const std::string& path) {
 
 std::vector<Node> atom_tree(const std::vector<unsigned char>& bytes) {
     const int fd = memfd_create("atoms", MFD_CLOEXEC);
-    if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+    if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
         throw std::runtime_error("cannot hold the image in memory");
-    }
     return tree_of_fd(fd);
 }
 
@@ -73,18 +67,12 @@ const Node& find(const std::vector<Node>& top, const std::string& path) {
     const std::vector<Node>* level = &top;
     const Node* node = nullptr;
     std::stringstream parts(path);
-    std::string part;
-    while (std::getline(parts, part, '/')) {
-        size_t index = 1;
+    for (std::string part; std::getline(parts, part, '/'); level = &node->kids) {
         const size_t hash = part.find('#');
-        if (hash != std::string::npos) {
-            index = std::stoul(part.substr(hash + 1));
-            part = part.substr(0, hash);
-        }
-        const std::vector<const Node*> matches = all_of(*level, part);
+        const size_t index = hash == std::string::npos ? 1 : std::stoul(part.substr(hash + 1));
+        const std::vector<const Node*> matches = all_of(*level, part.substr(0, hash));
         if (index == 0 || matches.size() < index) throw std::runtime_error("no atom at " + path);
         node = matches[index - 1];
-        level = &node->kids;
     }
     if (node == nullptr) throw std::runtime_error("empty atom path");
     return *node;

@@ -1,5 +1,7 @@
 #include "tests/support/media.h"
 
+#include <algorithm>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -8,21 +10,17 @@ namespace media {
 
 namespace {
 
-tool::Result external(const std::string& program, const std::vector<std::string>& args) {
+tool::Result external(const std::string& program, std::vector<std::string> args,
+                      const std::string& input_options = "", size_t options_at = 0) {
+    std::istringstream words(input_options);
+    for (std::string w; words >> w;) args.insert(args.begin() + static_cast<long>(options_at++), w);
     tool::RunOptions options;
     options.program = program;
     options.timeout_seconds = 120;
     return tool::run(args, options);
 }
 
-std::vector<std::string> words(const std::string& text) {
-    std::istringstream in(text);
-    std::vector<std::string> out;
-    for (std::string w; in >> w;) out.push_back(w);
-    return out;
-}
-
-std::vector<std::string> fields(const std::string& line) {
+std::vector<std::string> split(const std::string& line) {
     std::vector<std::string> out;
     std::stringstream in(line);
     for (std::string f; std::getline(in, f, ',');) out.push_back(f);
@@ -32,19 +30,16 @@ std::vector<std::string> fields(const std::string& line) {
 int64_t time_of(const std::string& f) { return f == "N/A" || f.empty() ? kNoTime : std::stoll(f); }
 double seconds_of(const std::string& f) { return f == "N/A" || f.empty() ? -1.0 : std::stod(f); }
 
-// ffprobe's lines for one section, its entries in the order asked.
+// ffprobe's lines of the entries asked, as fields in the order ffprobe gives.
 std::vector<std::vector<std::string>> probe(const std::string& path, const std::string& input_options,
-                                            const std::vector<std::string>& query) {
-    std::vector<std::string> args = {"-v", "error"};
-    for (const std::string& w : words(input_options)) args.push_back(w);
-    args.insert(args.end(), query.begin(), query.end());
-    args.insert(args.end(), {"-of", "csv=p=0", path});
-    const tool::Result r = external("ffprobe", args);
+                                            const std::string& entries) {
+    const tool::Result r =
+        external("ffprobe", {"-v", "error", "-show_entries", entries, "-of", "csv=p=0", path}, input_options, 2);
     if (r.status != 0) throw std::runtime_error("ffprobe failed on " + path + ": " + r.err);
     std::vector<std::vector<std::string>> rows;
     std::istringstream lines(r.out);
     for (std::string line; std::getline(lines, line);)
-        if (!line.empty()) rows.push_back(fields(line));
+        if (!line.empty()) rows.push_back(split(line));
     return rows;
 }
 
@@ -52,65 +47,59 @@ std::vector<std::vector<std::string>> probe(const std::string& path, const std::
 
 std::vector<Packet> packets(const std::string& path, const std::string& input_options) {
     std::vector<Packet> out;
-    // ffprobe writes the entries in its own order.
-    for (const auto& f : probe(path, input_options,
-                               {"-show_entries", "packet=stream_index,pts,dts,duration,size,pos,flags"})) {
+    for (const auto& f : probe(path, input_options, "packet=stream_index,pts,dts,duration,size,pos,flags")) {
         if (f.size() < 7) throw std::runtime_error("unexpected ffprobe packet line");
-        Packet p;
-        p.stream = static_cast<unsigned>(std::stoul(f[0]));
-        p.pts = time_of(f[1]);
-        p.dts = time_of(f[2]);
-        p.duration = time_of(f[3]);
-        p.size = std::stoull(f[4]);
-        p.pos = f[5] == "N/A" ? 0 : std::stoull(f[5]);
-        p.key = f[6].find('K') != std::string::npos;
-        out.push_back(p);
+        out.push_back({static_cast<unsigned>(std::stoul(f[0])), time_of(f[1]), time_of(f[2]), time_of(f[3]),
+                       std::stoull(f[4]), f[5] == "N/A" ? 0 : std::stoull(f[5]), f[6].find('K') != std::string::npos});
     }
     return out;
 }
 
 std::vector<Stream> streams(const std::string& path, bool count_frames) {
     std::vector<Stream> out;
-    const std::string entries = std::string("stream=codec_type,start_time,duration") + (count_frames ? ",nb_read_frames" : "");
-    for (const auto& f : probe(path, count_frames ? "-count_frames" : "", {"-show_entries", entries})) {
-        Stream s;
-        s.codec_type = f.at(0);
-        s.start_time = seconds_of(f.at(1));
-        s.duration = seconds_of(f.at(2));
-        if (count_frames && f.size() > 3) s.frames = f[3] == "N/A" ? -1 : std::stol(f[3]);
+    for (const auto& f : probe(path, count_frames ? "-count_frames" : "",
+                               std::string("stream=codec_type,time_base,start_time,duration") +
+                                   (count_frames ? ",nb_read_frames" : ""))) {
+        Stream s{f.at(0), seconds_of(f.at(2)), seconds_of(f.at(3)), 0, -1};
+        const size_t slash = f.at(1).find('/');
+        if (slash != std::string::npos) s.time_base = std::stod(f[1]) / std::stod(f[1].substr(slash + 1));
+        if (count_frames && f.size() > 4 && f[4] != "N/A") s.frames = std::stol(f[4]);
         out.push_back(s);
     }
     return out;
 }
 
 std::string frame_digests(const std::string& path, const std::string& input_options) {
-    std::vector<std::string> args = {"-nostdin", "-v", "error"};
-    for (const std::string& w : words(input_options)) args.push_back(w);
-    args.insert(args.end(), {"-i", path, "-f", "framemd5", "-"});
-    const tool::Result r = external("ffmpeg", args);
+    const tool::Result r =
+        external("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-f", "framemd5", "-"}, input_options, 3);
+    if (r.status != 0) return "ffmpeg failed: " + r.err;
+    std::map<int, std::string> by_stream;
     std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        line.erase(std::remove(line.begin(), line.end(), ' '), line.end());
+        const std::vector<std::string> f = split(line);
+        if (!line.empty() && line[0] != '#' && f.size() >= 6) by_stream[std::stoi(f[0])] += f[0] + "," + f[4] + "," + f[5] + "\n";
+    }
     std::string out;
-    for (std::string line; std::getline(lines, line);)
-        if (!line.empty() && line[0] != '#') out += line + "\n";
-    return r.status == 0 ? out : "ffmpeg failed: " + r.err;
+    for (const auto& s : by_stream) out += s.second;
+    return out;
 }
 
-std::string ffmpeg_complaints(const std::string& path) {
-    const tool::Result r = external("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-f", "null", "-"});
+std::string ffmpeg_complaints(const std::string& path, const std::string& input_options) {
+    const tool::Result r =
+        external("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-f", "null", "-"}, input_options, 3);
     std::string text = r.err;
     if (r.status != 0 && text.empty()) text = "ffmpeg ended with status " + std::to_string(r.status) + "\n";
-    static const std::regex address("0x[0-9a-fA-F]+");
-    return std::regex_replace(text, address, "0x?");
+    return std::regex_replace(text, std::regex("0x[0-9a-fA-F]+"), "0x?");
 }
 
 std::string gstreamer_missing() {
     static const std::string reason = [] {
         for (const char* program : {"gst-launch-1.0", "gst-inspect-1.0", "gst-discoverer-1.0"})
             if (!tool::executable_in_path(program)) return std::string(program) + " is not installed";
-        for (const char* element : {"qtdemux", "playbin", "fakesink", "avdec_h264", "avdec_aac"}) {
+        for (const char* element : {"qtdemux", "playbin", "fakesink", "avdec_h264", "avdec_aac"})
             if (external("gst-inspect-1.0", {element}).status != 0)
                 return std::string("GStreamer element ") + element + " is missing";
-        }
         return std::string();
     }();
     return reason;
@@ -122,9 +111,8 @@ tool::Result gstreamer_play(const std::string& path) {
 }
 
 int gstreamer_stream_count(const std::string& path) {
-    const tool::Result r = external("gst-discoverer-1.0", {path});
+    const std::string out = external("gst-discoverer-1.0", {path}).out;
     static const std::regex stream("(video|audio|subtitles)( #[0-9]+)?:");
-    const std::string& out = r.out;
     return static_cast<int>(std::distance(std::sregex_iterator(out.begin(), out.end(), stream), std::sregex_iterator()));
 }
 

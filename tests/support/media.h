@@ -27,15 +27,18 @@ std::vector<Packet> packets(const std::string& path, const std::string& input_op
 struct Stream {
     std::string codec_type;
     double start_time = 0, duration = 0;  // seconds; -1 when unknown
+    double time_base = 0;                 // seconds per tick
     long frames = -1;                     // decoded, when counted
 };
 std::vector<Stream> streams(const std::string& path, bool count_frames = false);
 
-// `ffmpeg -f framemd5` of the decoded frames, header lines left out.
+// The decoded frames as "stream,size,md5" lines (ffmpeg's framemd5 without
+// the timestamps, which packets() gives), each stream's frames in decoding
+// order, stream after stream; "ffmpeg failed: ..." when ffmpeg fails.
 std::string frame_digests(const std::string& path, const std::string& input_options = "");
 // What ffmpeg prints while decoding the whole file, addresses masked; empty
 // when it read every packet without a word.
-std::string ffmpeg_complaints(const std::string& path);
+std::string ffmpeg_complaints(const std::string& path, const std::string& input_options = "");
 
 // Why GStreamer cannot be used here, or "" when it can.
 std::string gstreamer_missing();

@@ -12,37 +12,20 @@ namespace mp4b {
 namespace {
 
 void append(BeWriter& w, const Atom& atom) {
-    const uint64_t real = atom.real_size();
-    const uint64_t size = atom.forced_size.value_or(real);
-    if (atom.large) {
-        w.u32(1);
-        w.u32(atom.type);
-        w.u64(size);
-    } else {
-        w.u32(static_cast<uint32_t>(size));
-        w.u32(atom.type);
-    }
+    const uint64_t size = atom.forced_size.value_or(atom.real_size());
+    w.u32(atom.large ? 1 : static_cast<uint32_t>(size));
+    w.u32(atom.type);
+    if (atom.large) w.u64(size);
     w.bytes(atom.payload);
     for (const Atom& child : atom.children) append(w, child);
 }
 
-Bytes zeros(size_t n) { return Bytes(n, 0); }
-
-Bytes concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
-// Payload bytes from a list of 32-bit fields.
 Bytes u32s(std::initializer_list<uint32_t> values) {
     Bytes out;
     BeWriter w(out);
     for (uint32_t v : values) w.u32(v);
     return out;
 }
-
-const uint32_t kUnityMatrix[9] = {0x00010000, 0, 0, 0, 0x00010000, 0, 0, 0, 0x40000000};
 
 }  // namespace
 
@@ -69,43 +52,29 @@ Atom raw_of_size(const std::string& type, uint64_t payload_len, unsigned char fi
 }
 
 Atom container(const std::string& type, std::vector<Atom> children) {
-    Atom a;
-    a.type = fourcc_of(type);
+    Atom a = raw(type);
     a.children = std::move(children);
     return a;
 }
 
 Atom full(const std::string& type, uint8_t version, uint32_t flags, Bytes payload) {
-    Bytes body;
-    BeWriter w(body);
-    w.version_flags(version, flags);
-    w.bytes(payload);
+    Bytes body = u32s({uint32_t{version} << 24 | flags});
+    body.insert(body.end(), payload.begin(), payload.end());
     return raw(type, std::move(body));
 }
 
 Atom ftyp(const std::string& major, uint32_t minor, const std::vector<std::string>& compatible) {
-    Bytes body;
-    BeWriter w(body);
-    w.u32(fourcc_of(major));
-    w.u32(minor);
-    for (const std::string& brand : compatible) w.u32(fourcc_of(brand));
+    Bytes body = u32s({fourcc_of(major), minor});
+    for (const std::string& brand : compatible) BeWriter(body).u32(fourcc_of(brand));
     return raw("ftyp", std::move(body));
 }
 
+// The fields of mvhd and tkhd (version 0) after their times: rate, volume,
+// reserved, the unity matrix, and what follows it.
 Atom mvhd(uint32_t timescale, uint64_t duration, uint32_t next_track_id) {
-    Bytes body;
-    BeWriter w(body);
-    w.u32(0);  // creation time
-    w.u32(0);  // modification time
-    w.u32(timescale);
-    w.u32(static_cast<uint32_t>(duration));
-    w.u32(0x00010000);  // rate 1.0
-    w.u16(0x0100);      // volume 1.0
-    w.bytes(zeros(10));
-    for (uint32_t m : kUnityMatrix) w.u32(m);
-    w.bytes(zeros(24));  // pre-defined
-    w.u32(next_track_id);
-    return full("mvhd", 0, 0, std::move(body));
+    return full("mvhd", 0, 0,
+                u32s({0, 0, timescale, static_cast<uint32_t>(duration), 0x00010000, 0x01000000, 0, 0, 0x00010000, 0, 0,
+                      0, 0x00010000, 0, 0, 0, 0x40000000, 0, 0, 0, 0, 0, 0, next_track_id}));
 }
 
 Atom trex(uint32_t track_id, uint32_t duration, uint32_t size, uint32_t flags) {
@@ -113,49 +82,30 @@ Atom trex(uint32_t track_id, uint32_t duration, uint32_t size, uint32_t flags) {
 }
 
 Atom movie(std::vector<Atom> tracks, bool fragmented, const std::vector<uint32_t>& trex_ids) {
-    std::vector<Atom> children;
-    children.push_back(mvhd(1000, 0, static_cast<uint32_t>(tracks.size() + 1)));
-    for (Atom& t : tracks) children.push_back(std::move(t));
+    Atom moov = container("moov", {mvhd(1000, 0, static_cast<uint32_t>(tracks.size() + 1))});
+    for (Atom& t : tracks) moov.children.push_back(std::move(t));
     if (fragmented) {
-        std::vector<Atom> trexes;
-        for (uint32_t id : trex_ids) trexes.push_back(trex(id));
-        children.push_back(container("mvex", std::move(trexes)));
+        Atom mvex = container("mvex", {});
+        for (uint32_t id : trex_ids) mvex.children.push_back(trex(id));
+        moov.children.push_back(std::move(mvex));
     }
-    return container("moov", std::move(children));
+    return moov;
 }
 
 Atom minimal_track(uint32_t track_id, const std::string& handler, uint32_t timescale) {
-    Bytes tkhd_body;
-    {
-        BeWriter w(tkhd_body);
-        w.u32(0);
-        w.u32(0);
-        w.u32(track_id);
-        w.u32(0);  // reserved
-        w.u32(0);  // duration
-        w.bytes(zeros(8));
-        w.u16(0);  // layer
-        w.u16(0);  // alternate group
-        w.u16(handler == "soun" ? 0x0100 : 0);
-        w.u16(0);
-        for (uint32_t m : kUnityMatrix) w.u32(m);
-        w.u32(handler == "vide" ? 160u << 16 : 0);
-        w.u32(handler == "vide" ? 120u << 16 : 0);
-    }
-    Bytes mdhd_body = u32s({0, 0, timescale, 0});
-    mdhd_body.push_back(0x55);  // language "und"
-    mdhd_body.push_back(0xC4);
-    mdhd_body.push_back(0);
-    mdhd_body.push_back(0);
-    Bytes hdlr_body = concat({u32s({0, fourcc_of(handler), 0, 0, 0}), Bytes{0}});
-
+    const uint32_t volume = handler == "soun" ? 0x01000000 : 0;
+    const uint32_t width = handler == "vide" ? 160u << 16 : 0, height = handler == "vide" ? 120u << 16 : 0;
+    Bytes hdlr = u32s({0, fourcc_of(handler), 0, 0, 0});
+    hdlr.push_back(0);  // empty name
     Atom stbl = container("stbl", {full("stsd", 0, 0, u32s({0})), full("stts", 0, 0, u32s({0})),
                                    full("stsc", 0, 0, u32s({0})), full("stsz", 0, 0, u32s({0, 0})),
                                    full("stco", 0, 0, u32s({0}))});
-    Atom minf = container("minf", {std::move(stbl)});
-    Atom mdia = container("mdia", {full("mdhd", 0, 0, std::move(mdhd_body)),
-                                   full("hdlr", 0, 0, std::move(hdlr_body)), std::move(minf)});
-    return container("trak", {full("tkhd", 0, 3, std::move(tkhd_body)), std::move(mdia)});
+    Atom mdia = container("mdia", {full("mdhd", 0, 0, u32s({0, 0, timescale, 0, 0x55C40000})),  // language "und"
+                                   full("hdlr", 0, 0, std::move(hdlr)), container("minf", {std::move(stbl)})});
+    return container("trak", {full("tkhd", 0, 3,
+                                   u32s({0, 0, track_id, 0, 0, 0, 0, 0, volume, 0x00010000, 0, 0, 0, 0x00010000, 0,
+                                         0, 0, 0x40000000, width, height})),
+                              std::move(mdia)});
 }
 
 Atom moov_with_payload(uint64_t payload_len, bool fragmented) {
@@ -166,7 +116,7 @@ Atom moov_with_payload(uint64_t payload_len, bool fragmented) {
         Atom mvex = container("mvex", {trex(1)});
         if (mvex.real_size() > payload_len) {
             // No room for a trex: an mvex of zero bytes fills the moov.
-            moov.children.push_back(raw("mvex", zeros(static_cast<size_t>(payload_len - 8))));
+            moov.children.push_back(raw_of_size("mvex", payload_len - 8));
             return moov;
         }
         left -= mvex.real_size();
@@ -177,11 +127,8 @@ Atom moov_with_payload(uint64_t payload_len, bool fragmented) {
         }
         moov.children.push_back(std::move(mvex));
     }
-    if (left >= 8) {
-        moov.children.push_back(raw_of_size("free", left - 8));
-    } else {
-        moov.payload = zeros(static_cast<size_t>(left));
-    }
+    if (left >= 8) moov.children.push_back(raw_of_size("free", left - 8));
+    else moov.payload.resize(left);
     return moov;
 }
 
@@ -192,10 +139,11 @@ uint64_t TrackRun::data_bytes() const {
 }
 
 Atom fragment(uint32_t sequence, const std::vector<TrackRun>& runs, std::optional<uint64_t> base_data_offset) {
-    const uint32_t kBaseDataOffsetPresent = 0x000001;  // tfhd
-    const uint32_t kDefaultBaseIsMoof = 0x020000;      // tfhd
-    const uint32_t kDataOffsetPresent = 0x000001;      // trun, then its per-sample fields
+    // tfhd: base-data-offset present, or default-base-is-moof; trun: data
+    // offset present, then the per-sample fields.
+    const uint32_t kBaseDataOffset = 0x000001, kBaseIsMoof = 0x020000, kDataOffset = 0x000001;
     const uint32_t kDuration = 0x000100, kSize = 0x000200, kFlags = 0x000400, kCompositionOffset = 0x000800;
+    const uint32_t kFields[] = {kDuration, kSize, kFlags, kCompositionOffset};
     Atom m = container("moof", {full("mfhd", 0, 0, u32s({sequence}))});
     for (const TrackRun& run : runs) {
         uint32_t fields = 0;
@@ -205,25 +153,19 @@ Atom fragment(uint32_t sequence, const std::vector<TrackRun>& runs, std::optiona
                       (s.composition_offset ? kCompositionOffset : 0);
             negative = negative || s.composition_offset < 0;
         }
-        Bytes trun_body;
-        BeWriter w(trun_body);
-        w.u32(static_cast<uint32_t>(run.samples.size()));
-        w.u32(0);  // data offset, patched below
+        Bytes trun = u32s({static_cast<uint32_t>(run.samples.size()), 0});  // the data offset, set below
+        BeWriter w(trun);
         for (const Sample& s : run.samples) {
-            if (fields & kDuration) w.u32(s.duration);
-            if (fields & kSize) w.u32(s.size);
-            if (fields & kFlags) w.u32(s.flags);
-            if (fields & kCompositionOffset) w.u32(static_cast<uint32_t>(s.composition_offset));
+            const uint32_t values[] = {s.duration, s.size, s.flags, static_cast<uint32_t>(s.composition_offset)};
+            for (size_t k = 0; k < 4; ++k)
+                if (fields & kFields[k]) w.u32(values[k]);
         }
-        Bytes tfhd_body = u32s({run.track_id});
-        if (base_data_offset) BeWriter(tfhd_body).u64(*base_data_offset);
-        Bytes tfdt_body;
-        BeWriter(tfdt_body).u64(run.decode_time);
-        const uint32_t tfhd_flags = base_data_offset ? kBaseDataOffsetPresent : kDefaultBaseIsMoof;
-        m.children.push_back(container("traf", {full("tfhd", 0, tfhd_flags, std::move(tfhd_body)),
-                                                full("tfdt", 1, 0, std::move(tfdt_body)),
-                                                full("trun", negative ? 1 : 0, kDataOffsetPresent | fields,
-                                                     std::move(trun_body))}));
+        Bytes tfhd = u32s({run.track_id}), tfdt;
+        if (base_data_offset) BeWriter(tfhd).u64(*base_data_offset);
+        BeWriter(tfdt).u64(run.decode_time);
+        m.children.push_back(container("traf", {full("tfhd", 0, base_data_offset ? kBaseDataOffset : kBaseIsMoof, tfhd),
+                                                full("tfdt", 1, 0, tfdt),
+                                                full("trun", negative ? 1 : 0, kDataOffset | fields, trun)}));
     }
     // Both bases are the moof's start: the first run's data lies right after
     // the next mdat's 8-byte header, each further run after the one before.
@@ -235,10 +177,8 @@ Atom fragment(uint32_t sequence, const std::vector<TrackRun>& runs, std::optiona
     return m;
 }
 
-Atom moof(uint32_t sequence, uint32_t track_id, uint64_t decode_time, uint32_t sample_count,
-          uint32_t sample_size) {
-    const std::vector<Sample> samples(sample_count, Sample{0, sample_size});
-    return fragment(sequence, {TrackRun{track_id, decode_time, samples}});
+Atom moof(uint32_t sequence, uint32_t track_id, uint64_t decode_time, uint32_t sample_count, uint32_t sample_size) {
+    return fragment(sequence, {TrackRun{track_id, decode_time, std::vector<Sample>(sample_count, {0, sample_size})}});
 }
 
 Bytes serialise(const Atom& atom) {
@@ -257,28 +197,17 @@ Bytes serialise(const std::vector<Atom>& atoms) {
 
 void write_bytes(const std::string& path, const Bytes& bytes) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) throw std::runtime_error("cannot create " + path);
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) {
-            ::close(fd);
-            throw std::runtime_error("short write to " + path);
-        }
-        done += static_cast<size_t>(n);
-    }
-    ::close(fd);
+    const bool ok = fd >= 0 && ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    if (fd >= 0) ::close(fd);
+    if (!ok) throw std::runtime_error("cannot write " + path);
 }
 
-void write_file(const std::string& path, const std::vector<Atom>& atoms,
-                std::optional<uint64_t> total_size) {
+void write_file(const std::string& path, const std::vector<Atom>& atoms, std::optional<uint64_t> total_size) {
     const Bytes bytes = serialise(atoms);
     write_bytes(path, bytes);
-    if (total_size) {
-        if (*total_size < bytes.size()) throw std::invalid_argument("total size below the atoms");
-        if (::truncate(path.c_str(), static_cast<off_t>(*total_size)) != 0)
-            throw std::runtime_error("cannot extend " + path);
-    }
+    if (total_size && *total_size < bytes.size()) throw std::invalid_argument("total size below the atoms");
+    if (total_size && ::truncate(path.c_str(), static_cast<off_t>(*total_size)) != 0)
+        throw std::runtime_error("cannot extend " + path);
 }
 
 }  // namespace mp4b

@@ -1,11 +1,9 @@
 #include "tests/support/tool_runner.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
@@ -14,9 +12,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
@@ -26,40 +25,18 @@ namespace tool {
 
 namespace {
 
-[[noreturn]] void fail(const std::string& what) {
-    throw std::runtime_error(what + ": " + std::strerror(errno));
-}
+[[noreturn]] void fail(const std::string& what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
 
-struct Pipe {
-    int fd[2] = {-1, -1};
-    Pipe() {
-        if (::pipe2(fd, O_CLOEXEC) != 0) fail("pipe2");
-    }
-    ~Pipe() {
-        for (int f : fd)
-            if (f >= 0) ::close(f);
-    }
-    void close_end(int i) {
-        ::close(fd[i]);
-        fd[i] = -1;
-    }
-};
-
-constexpr bool kSanitizerBuild =
-#if defined(__SANITIZE_ADDRESS__)
-    true;
-#elif defined(__has_feature)
+#if defined(__has_feature)
 #if __has_feature(address_sanitizer)
-    true;
-#else
-    false;
+#define MORVAK_TEST_ASAN 1
 #endif
-#else
-    false;
 #endif
-
-constexpr const char* kMemoryCap = "2147483648";  // bytes; the tool needs a few MiB
-constexpr const char* kMemoryCapMiB = "2048";
+#if defined(__SANITIZE_ADDRESS__) || defined(MORVAK_TEST_ASAN)
+constexpr bool kSanitizerBuild = true;
+#else
+constexpr bool kSanitizerBuild = false;
+#endif
 
 std::string name_of(const std::string& entry) { return entry.substr(0, entry.find('=')); }
 
@@ -67,54 +44,28 @@ std::vector<std::string> environment_with(const std::vector<std::string>& change
     std::vector<std::string> out;
     for (char** e = environ; *e != nullptr; ++e) out.push_back(*e);
     for (const std::string& change : changes) {
-        const std::string name = name_of(change);
-        out.erase(std::remove_if(out.begin(), out.end(),
-                                 [&](const std::string& entry) { return name_of(entry) == name; }),
+        out.erase(std::remove_if(out.begin(), out.end(), [&](const std::string& e) { return name_of(e) == name_of(change); }),
                   out.end());
         if (change.find('=') != std::string::npos) out.push_back(change);
     }
     return out;
 }
 
-// Drains both pipes until each reports end of file, so that neither child
-// stream can fill up and block the child. Past the deadline, when there is
-// one, the child is killed; its pipes then close.
-void collect(int out_fd, int err_fd, pid_t pid, int timeout_seconds, Result& result) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
-    pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-    std::string* sinks[2] = {&result.out, &result.err};
-    int open_count = 2;
-    char buf[4096];
-    while (open_count > 0) {
-        int wait_ms = -1;
-        if (timeout_seconds > 0 && !result.timed_out) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) {
-                ::kill(pid, SIGKILL);
-                result.timed_out = true;
-            } else {
-                wait_ms = static_cast<int>(left.count());
-            }
-        }
-        if (::poll(fds, 2, wait_ms) < 0) {
-            if (errno == EINTR) continue;
-            fail("poll");
-        }
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) {
-                sinks[i]->append(buf, static_cast<size_t>(n));
-            } else if (n == 0 || errno != EINTR) {
-                fds[i].fd = -1;
-                --open_count;
-            }
-        }
-    }
+std::vector<char*> c_strings(std::vector<std::string>& strings) {
+    std::vector<char*> out;
+    for (std::string& s : strings) out.push_back(s.data());
+    out.push_back(nullptr);
+    return out;
 }
 
-int remove_entry(const char* path, const struct stat*, int, FTW*) { return ::remove(path); }
+// What the child wrote to a memory file, which never fills up and blocks
+// it as a pipe would.
+std::string contents(int fd) {
+    std::string text(static_cast<size_t>(lseek(fd, 0, SEEK_END)), '\0');
+    if (pread(fd, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) text.clear();
+    close(fd);
+    return text;
+}
 
 }  // namespace
 
@@ -125,59 +76,48 @@ Fd::Fd(const std::string& path, int flags) : fd_(::open(path.c_str(), flags | O_
 Fd::~Fd() { ::close(fd_); }
 
 Result run(const std::vector<std::string>& args, const RunOptions& options) {
-    std::vector<std::string> argv_store;
-    std::vector<std::string> env = options.env;
-    if (options.cap_memory) {
-        if (kSanitizerBuild) {
-            // The sanitizer reserves far more address space than any cap
-            // would allow; its own limits make an oversized allocation a report.
-            env.push_back(asan_options_with(std::string("max_allocation_size_mb=") + kMemoryCapMiB +
-                                            ":hard_rss_limit_mb=" + kMemoryCapMiB));
-        } else if (executable_in_path("prlimit")) {
-            argv_store = {"prlimit", std::string("--as=") + kMemoryCap, "--"};
-        }
+    std::vector<std::string> argv, env = options.env;
+    if (options.cap_memory && kSanitizerBuild) {
+        // The sanitizer reserves far more address space than any cap would
+        // allow; its own limits make an oversized allocation a report.
+        env.push_back(asan_options_with("max_allocation_size_mb=2048:hard_rss_limit_mb=2048"));
+    } else if (options.cap_memory && executable_in_path("prlimit")) {
+        argv = {"prlimit", "--as=2147483648", "--"};
     }
-    argv_store.push_back(options.program.empty() ? MORVAK_BINARY : options.program);
-    argv_store.insert(argv_store.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : argv_store) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env_store = environment_with(env);
-    std::vector<char*> envp;
-    for (std::string& e : env_store) envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    Pipe out_pipe, err_pipe;
+    argv.push_back(options.program.empty() ? MORVAK_BINARY : options.program);
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> env_strings = environment_with(env);
+    const int out = memfd_create("out", MFD_CLOEXEC), err = memfd_create("err", MFD_CLOEXEC);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out_pipe.fd[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err_pipe.fd[1], 2);
+    posix_spawn_file_actions_adddup2(&actions, out, 1);
+    posix_spawn_file_actions_adddup2(&actions, err, 2);
     if (!options.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, options.cwd.c_str());
-
     pid_t pid = 0;
-    const int rc = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    const int rc = posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, c_strings(argv).data(),
+                                c_strings(env_strings).data());
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        errno = rc;
-        fail("posix_spawn " + argv_store.front());
-    }
-    out_pipe.close_end(1);
-    err_pipe.close_end(1);
-
     Result result;
-    collect(out_pipe.fd[0], err_pipe.fd[0], pid, options.timeout_seconds, result);
+    if (rc != 0) {
+        close(out);
+        close(err);
+        errno = rc;
+        fail("posix_spawn " + argv[0]);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
     int wstatus = 0;
-    while (::waitpid(pid, &wstatus, 0) < 0) {
-        if (errno != EINTR) fail("waitpid");
+    for (pid_t w; (w = waitpid(pid, &wstatus, options.timeout_seconds > 0 ? WNOHANG : 0)) != pid;) {
+        if (w < 0 && errno != EINTR) fail("waitpid");
+        if (w == 0 && std::chrono::steady_clock::now() > deadline && !result.timed_out) {
+            kill(pid, SIGKILL);
+            result.timed_out = true;
+        }
+        if (w == 0) usleep(2000);
     }
-    if (result.timed_out) {
-        result.status = -1;
-    } else if (WIFEXITED(wstatus)) {
-        result.status = WEXITSTATUS(wstatus);
-    } else if (WIFSIGNALED(wstatus)) {
-        result.status = 128 + WTERMSIG(wstatus);
-    }
+    result.status = result.timed_out ? -1 : WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    result.out = contents(out);
+    result.err = contents(err);
     return result;
 }
 
@@ -187,110 +127,75 @@ Result run(const std::vector<std::string>& args, const std::string& cwd) {
     return run(args, options);
 }
 
-std::string capture(const std::string& command) {
-    std::string out;
-    FILE* p = ::popen(command.c_str(), "r");
-    if (p == nullptr) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    ::pclose(p);
-    return out;
-}
-
 bool executable_in_path(const std::string& name) {
     const char* path = std::getenv("PATH");
     std::stringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
-    std::string dir;
-    while (std::getline(dirs, dir, ':')) {
+    for (std::string dir; std::getline(dirs, dir, ':');)
         if (!dir.empty() && ::access((dir + "/" + name).c_str(), X_OK) == 0) return true;
-    }
     return false;
 }
 
 std::string asan_options_with(const std::string& more) {
     const char* given = std::getenv("ASAN_OPTIONS");
-    std::string options = given != nullptr ? given : "";
-    if (!options.empty()) options += ":";
-    return "ASAN_OPTIONS=" + options + more;
+    return std::string("ASAN_OPTIONS=") + (given != nullptr && *given != '\0' ? std::string(given) + ":" : "") + more;
 }
 
 TempDir::TempDir() : TempDir("/tmp") {}
 
-TempDir::TempDir(const std::string& parent) {
-    std::string tmpl = parent + "/morvak_e2e.XXXXXX";
-    if (::mkdtemp(tmpl.data()) == nullptr) fail("mkdtemp");
-    path_ = tmpl;
+TempDir::TempDir(const std::string& parent) : path_(parent + "/morvak_e2e.XXXXXX") {
+    if (::mkdtemp(path_.data()) == nullptr) fail("mkdtemp");
 }
 
 TempDir TempDir::on_tmpfs_if_room(uint64_t room) {
     struct statvfs fs {};
-    const bool roomy = ::statvfs("/dev/shm", &fs) == 0 &&
-                       static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize >= room;
+    const bool roomy = ::statvfs("/dev/shm", &fs) == 0 && uint64_t{fs.f_bavail} * fs.f_frsize >= room;
     return TempDir(roomy ? "/dev/shm" : "/tmp");
 }
 
 TempDir::~TempDir() {
-    ::nftw(path_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
 }
 
 std::string test_data_dir() { return MORVAK_TEST_DATA; }
 
 std::vector<std::string> test_data_files(const std::string& suffix) {
     std::vector<std::string> names;
-    DIR* dir = ::opendir(MORVAK_TEST_DATA);
-    if (dir == nullptr) fail(std::string("opendir ") + MORVAK_TEST_DATA);
-    while (const dirent* e = ::readdir(dir)) {
-        const std::string name = e->d_name;
-        if (name.size() > suffix.size() &&
-            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+    for (const auto& e : std::filesystem::directory_iterator(MORVAK_TEST_DATA)) {
+        const std::string name = e.path().filename();
+        if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
             names.push_back(name);
     }
-    ::closedir(dir);
     std::sort(names.begin(), names.end());
     return names;
 }
 
 std::string copy_fixture(const std::string& name, const TempDir& dir) {
-    const std::string path = dir.file(name);
-    copy_file(test_data_dir() + "/" + name, path);
-    return path;
+    copy_file(test_data_dir() + "/" + name, dir.file(name));
+    return dir.file(name);
 }
 
 Bytes read_file(const std::string& path) { return read_range(path, 0, file_size(path)); }
 
 Bytes read_range(const std::string& path, uint64_t offset, uint64_t len) {
-    const Fd f(path, O_RDONLY);
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(offset));
     Bytes out(static_cast<size_t>(len));
-    size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t n = ::pread(f.get(), out.data() + done, out.size() - done,
-                                  static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    out.resize(done);
+    in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(len));
+    out.resize(static_cast<size_t>(in.gcount()));
     return out;
 }
 
 void write_range(const std::string& path, uint64_t offset, const Bytes& bytes) {
     const Fd f(path, O_WRONLY | O_CREAT);
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::pwrite(f.get(), bytes.data() + done, bytes.size() - done,
-                                   static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
+    for (size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::pwrite(f.get(), bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
         if (n <= 0) fail("write " + path);
         done += static_cast<size_t>(n);
     }
 }
 
-uint64_t file_size(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) fail("stat " + path);
-    return static_cast<uint64_t>(st.st_size);
-}
+uint64_t file_size(const std::string& path) { return std::filesystem::file_size(path); }
 
 uint64_t allocated_bytes(const std::string& path) {
     struct stat st {};
@@ -302,27 +207,20 @@ std::vector<Extent> data_extents(const std::string& path) {
     const Fd f(path, O_RDONLY);
     const uint64_t size = file_size(path);
     std::vector<Extent> out;
-    uint64_t at = 0;
-    while (at < size) {
+    for (uint64_t at = 0; at < size;) {
         const off_t data = ::lseek(f.get(), static_cast<off_t>(at), SEEK_DATA);
-        if (data < 0) {
-            if (errno == ENXIO) break;
-            return {{0, size}};
-        }
+        if (data < 0 && errno == ENXIO) break;
+        if (data < 0) return {{0, size}};
         const off_t hole = ::lseek(f.get(), data, SEEK_HOLE);
-        const uint64_t end = hole < 0 ? size : static_cast<uint64_t>(hole);
-        out.emplace_back(static_cast<uint64_t>(data), end);
-        at = end;
+        at = hole < 0 ? size : static_cast<uint64_t>(hole);
+        out.emplace_back(static_cast<uint64_t>(data), at);
     }
     return out;
 }
 
 void copy_file(const std::string& from, const std::string& to) {
     const uint64_t size = file_size(from);
-    {
-        const Fd out(to, O_WRONLY | O_CREAT | O_TRUNC);
-        if (::ftruncate(out.get(), static_cast<off_t>(size)) != 0) fail("ftruncate " + to);
-    }
+    if (::ftruncate(Fd(to, O_WRONLY | O_CREAT | O_TRUNC).get(), static_cast<off_t>(size)) != 0) fail("truncate " + to);
     for (const Extent& e : data_extents(from)) write_range(to, e.first, read_range(from, e.first, e.second - e.first));
 }
 

@@ -1,6 +1,6 @@
 // Runs the built morvak_fragflat binary (or another program) and gives tests
 // the file helpers they need around it: a private temporary directory,
-// fixture copies, whole-file and byte-range reads.
+// fixture copies, whole-file and byte-range reads, sparse copies.
 #pragma once
 
 #include <cstdint>
@@ -18,23 +18,19 @@ struct Result {
     // killed because it ran past its time.
     int status = -1;
     bool timed_out = false;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
 struct RunOptions {
-    // Working directory of the child; "" keeps the test's.
-    std::string cwd;
-    // Seconds after which the child is killed; 0 waits for ever.
-    int timeout_seconds = 0;
-    // "NAME=value" sets or replaces a variable of the test's environment,
-    // a bare "NAME" removes it; later entries win.
+    std::string cwd;          // of the child; "" keeps the test's
+    int timeout_seconds = 0;  // the child is killed after that; 0 waits for ever
+    // "NAME=value" sets or replaces a variable of the test's environment, a
+    // bare "NAME" removes it; later entries win.
     std::vector<std::string> env;
-    // The program to run, looked up in PATH; "" runs the tool.
-    std::string program;
-    // Caps the child's memory (an address-space limit through prlimit, or
-    // the sanitizer's allocation limit in a sanitizer build) so that a
-    // runaway allocation fails at once instead of swapping the machine.
+    std::string program;      // looked up in PATH; "" runs the tool
+    // Caps the child's memory (an address-space limit through prlimit, or the
+    // sanitizer's allocation limit in a sanitizer build) so that a runaway
+    // allocation fails at once instead of swapping the machine.
     bool cap_memory = false;
 };
 
@@ -44,25 +40,17 @@ Result run(const std::vector<std::string>& args, const RunOptions& options);
 // Runs the tool, in `cwd` when given.
 Result run(const std::vector<std::string>& args, const std::string& cwd = "");
 
-// Standard output of a shell command; stderr goes where the command says.
-// "" when the shell cannot be started.
-std::string capture(const std::string& command);
-
-// True when PATH holds an executable of that name.
 bool executable_in_path(const std::string& name);
-
 // "ASAN_OPTIONS=" with `more` appended to the options the test runs with.
 std::string asan_options_with(const std::string& more);
 
-// A fresh directory, removed with everything in it on destruction.
+// A fresh directory (under /tmp), removed with everything in it on destruction.
 class TempDir {
 public:
-    // Under /tmp.
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-
     // On tmpfs (/dev/shm) when it has `room` bytes free, else under /tmp.
     static TempDir on_tmpfs_if_room(uint64_t room);
 
@@ -99,15 +87,13 @@ Bytes read_file(const std::string& path);
 Bytes read_range(const std::string& path, uint64_t offset, uint64_t len);
 void write_range(const std::string& path, uint64_t offset, const Bytes& bytes);
 uint64_t file_size(const std::string& path);
-// Bytes of storage the file occupies (holes take none).
-uint64_t allocated_bytes(const std::string& path);
+uint64_t allocated_bytes(const std::string& path);  // storage taken; holes take none
 
 // [begin, end) ranges of the file that hold data, in order; a file system
 // that cannot tell holes gives the whole file.
 using Extent = std::pair<uint64_t, uint64_t>;
 std::vector<Extent> data_extents(const std::string& path);
-// Replaces `to` with a copy of `from` that keeps its holes: a mostly-hole
-// file is copied without reading or writing its hole.
+// Replaces `to` with a copy of `from` that keeps its holes.
 void copy_file(const std::string& from, const std::string& to);
 
 // "" when equal, else the sizes and the first offset where they differ.
