@@ -6,7 +6,9 @@
 // The driver keeps process-wide state and runs once per process, so each run
 // happens in a forked child that exits with the driver's status. The child's
 // coverage counters are copied back through shared memory, so that the
-// fuzzer is guided by the driver's code and not only by this harness.
+// fuzzer is guided by the driver's code and not only by this harness. The
+// tool's messages go to /dev/null unless MORVAK_FUZZ_VERBOSE is set, as when
+// a reproducer is run again to see them.
 #include <fcntl.h>
 #include <sanitizer/common_interface_defs.h>
 #include <sanitizer/lsan_interface.h>
@@ -18,218 +20,112 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstddef>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "atoms/be.h"
 #include "atoms/fourcc.h"
 #include "bin/driver.h"
-#include "tests/fuzz/coverage_counters.h"
+#include "tests/support/mp4_builder.h"
+
+// The program's inline coverage counters (coverage_counters.cpp); null and 0
+// without them.
+uint8_t* coverage_counters();
+size_t coverage_counters_size();
 
 namespace {
 
-constexpr unsigned kChildTimeoutSeconds = 30;
-// Exit statuses the child uses for what the driver itself never returns.
-constexpr int kSanitizerReport = 86;
-constexpr int kLeakReport = 87;
-// The tool wants more than 512 MiB free next to the file; leave a margin.
-constexpr uint64_t kFreeSpaceWanted = uint64_t{1} << 30;
+// Exit statuses of the child for what the driver itself never returns.
+constexpr int kSanitizerReport = 86, kLeakReport = 87;
 
-struct Scratch {
-    std::string file;  // the file the tool works on
-    std::string log;   // the last child's standard output and error
-    uint8_t* counters = nullptr;         // this process's coverage counters
-    unsigned char* shared_counters = nullptr;  // the child's, copied back
-    size_t counters_len = 0;
-};
-
-Scratch scratch;
-
-std::string scratch_dir() {
-    if (const char* dir = std::getenv("MORVAK_FUZZ_TMPDIR")) return dir;
-    for (const char* dir : {"/dev/shm", "/tmp"}) {
-        struct statvfs fs;
-        if (statvfs(dir, &fs) == 0 && uint64_t{fs.f_frsize} * uint64_t{fs.f_bavail} > kFreeSpaceWanted) return dir;
-    }
-    return "/tmp";
-}
-
-// At the normal end of a run; a failing run leaves them for inspection.
-void remove_scratch() {
-    unlink(scratch.file.c_str());
-    unlink(scratch.log.c_str());
-}
-
-void set_up() {
-    const std::string stem = scratch_dir() + "/morvak_fuzz_convert." + std::to_string(getpid());
-    scratch.file = stem + ".mp4";
-    scratch.log = stem + ".log";
-    std::atexit(remove_scratch);
-    scratch.counters = coverage_counters();
-    scratch.counters_len = coverage_counters_size();
-    if (scratch.counters != nullptr) {
-        void* shared = mmap(nullptr, scratch.counters_len, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-        if (shared != MAP_FAILED) scratch.shared_counters = static_cast<unsigned char*>(shared);
-    }
-}
-
-void dump_log() {
-    FILE* f = std::fopen(scratch.log.c_str(), "rb");
-    if (f == nullptr) return;
-    std::fprintf(stderr, "---- output of the tool ----\n");
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) std::fwrite(buf, 1, n, stderr);
-    std::fclose(f);
-    std::fprintf(stderr, "---- end of output ----\n");
-}
+std::string file;                // the file the tool works on
+uint8_t* counters = nullptr;     // this process's coverage counters
+unsigned char* shared = nullptr;  // the child's, copied back
+size_t counters_len = 0;
 
 [[noreturn]] void fail(const char* what) {
-    dump_log();
-    std::fprintf(stderr, "fuzz check failed: %s\n", what);
+    std::fprintf(stderr, "fuzz check failed: %s (MORVAK_FUZZ_VERBOSE=1 shows the tool's output)\n", what);
     std::abort();
 }
 
-bool log_has_sanitizer_report() {
-    FILE* f = std::fopen(scratch.log.c_str(), "rb");
-    if (f == nullptr) return false;
-    std::string text;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-    std::fclose(f);
-    return text.find("Sanitizer") != std::string::npos || text.find("runtime error:") != std::string::npos;
+std::vector<unsigned char> read_back() {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
-
-bool write_file(const std::vector<unsigned char>& bytes) {
-    unlink(scratch.file.c_str());
-    int fd = open(scratch.file.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-    if (fd < 0) return false;
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    return close(fd) == 0 && done == bytes.size();
-}
-
-std::vector<unsigned char> read_file() {
-    std::vector<unsigned char> bytes;
-    int fd = open(scratch.file.c_str(), O_RDONLY);
-    if (fd < 0) fail("cannot read the file back");
-    unsigned char buf[65536];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0) bytes.insert(bytes.end(), buf, buf + n);
-    close(fd);
-    if (n < 0) fail("cannot read the file back");
-    return bytes;
-}
-
-void on_sanitizer_death() { _exit(kSanitizerReport); }
 
 [[noreturn]] void child(bool undo) {
-    int log = open(scratch.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (log >= 0) {
-        dup2(log, STDOUT_FILENO);
-        dup2(log, STDERR_FILENO);
-        close(log);
+    if (std::getenv("MORVAK_FUZZ_VERBOSE") == nullptr) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
     }
-    // A hang ends the child; the parent reports the signal.
-    std::signal(SIGALRM, SIG_DFL);
-    alarm(kChildTimeoutSeconds);
-    __sanitizer_set_death_callback(on_sanitizer_death);
-
-    std::string args[] = {"morvak_fragflat", "-f", scratch.file, "--undo"};
+    std::signal(SIGALRM, SIG_DFL);  // a hang ends the child; the parent sees the signal
+    alarm(30);
+    __sanitizer_set_death_callback([] { _exit(kSanitizerReport); });
+    std::string args[] = {"morvak_fragflat", "-f", file, "--undo"};
     char* argv[] = {args[0].data(), args[1].data(), args[2].data(), args[3].data(), nullptr};
     int status = run_driver(undo ? 4 : 3, argv);
     if (__lsan_do_recoverable_leak_check() != 0) status = kLeakReport;
-    std::fflush(stdout);
-    std::fflush(stderr);
-    if (scratch.shared_counters != nullptr) {
-        std::memcpy(scratch.shared_counters, scratch.counters, scratch.counters_len);
-    }
+    std::fflush(nullptr);
+    if (shared != nullptr) std::memcpy(shared, counters, counters_len);
     _exit(status);
 }
 
 // Runs the conversion or the undo in a child; returns its status, 0 or 1.
 int run_tool(bool undo) {
-    if (scratch.shared_counters != nullptr) std::memset(scratch.shared_counters, 0, scratch.counters_len);
-    std::fflush(stdout);
-    std::fflush(stderr);
+    if (shared != nullptr) std::memset(shared, 0, counters_len);
+    std::fflush(nullptr);
     const pid_t pid = fork();
-    if (pid < 0) fail("fork failed");
     if (pid == 0) child(undo);
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) fail("waitpid failed");
-    }
-    if (scratch.shared_counters != nullptr) {
-        for (size_t i = 0; i < scratch.counters_len; ++i) {
-            scratch.counters[i] = std::max(scratch.counters[i], scratch.shared_counters[i]);
-        }
-    }
-    if (WIFSIGNALED(status)) {
-        std::fprintf(stderr, "the tool died of signal %d\n", WTERMSIG(status));
-        fail(undo ? "undo killed by a signal" : "conversion killed by a signal");
-    }
-    if (!WIFEXITED(status)) fail("the tool did not exit");
-    const int code = WEXITSTATUS(status);
-    if (code == kSanitizerReport || log_has_sanitizer_report()) fail("sanitizer report from the tool");
-    if (code == kLeakReport) fail("the tool leaked memory");
-    if (code != 0 && code != 1) {
-        std::fprintf(stderr, "exit status %d\n", code);
-        fail("exit status other than 0 or 1");
-    }
-    return code;
-}
-
-bool starts_with_ftyp(const uint8_t* data, size_t size) {
-    return size >= 8 && be::read_u32(data + 4) == fourcc("ftyp");
-}
-
-// Put in front of inputs that have no ftyp of their own, so that the tool
-// gets past its brand check and on to the movie and the fragments.
-std::vector<unsigned char> fixed_ftyp() {
-    std::vector<unsigned char> out;
-    BeWriter w(out);
-    size_t start = w.begin_atom(fourcc("ftyp"));
-    w.u32(fourcc("isom"));
-    w.u32(0x200);  // minor version
-    w.u32(fourcc("isom"));
-    w.u32(fourcc("iso2"));
-    w.u32(fourcc("mp41"));
-    w.end_atom(start);
-    return out;
+    if (pid < 0) fail("cannot fork");
+    while (waitpid(pid, &status, 0) != pid)
+        if (errno != EINTR) fail("cannot wait for the tool");
+    for (size_t i = 0; shared != nullptr && i < counters_len; ++i) counters[i] = std::max(counters[i], shared[i]);
+    if (!WIFEXITED(status)) fail("the tool was killed by a signal");
+    if (WEXITSTATUS(status) == kSanitizerReport) fail("sanitizer report from the tool");
+    if (WEXITSTATUS(status) == kLeakReport) fail("the tool leaked memory");
+    if (WEXITSTATUS(status) > 1) fail("exit status other than 0 or 1");
+    return WEXITSTATUS(status);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    set_up();
+    // The tool wants more than 512 MiB free next to the file: /dev/shm when
+    // it has 1 GiB, else /tmp, or $MORVAK_FUZZ_TMPDIR.
+    struct statvfs fs;
+    const bool shm = statvfs("/dev/shm", &fs) == 0 && uint64_t{fs.f_frsize} * fs.f_bavail > (uint64_t{1} << 30);
+    const char* dir = std::getenv("MORVAK_FUZZ_TMPDIR");
+    file = std::string(dir != nullptr ? dir : shm ? "/dev/shm" : "/tmp") + "/morvak_fuzz_convert." +
+           std::to_string(getpid()) + ".mp4";
+    std::atexit([] { unlink(file.c_str()); });
+    counters = coverage_counters();
+    counters_len = coverage_counters_size();
+    void* m = counters != nullptr ? mmap(nullptr, counters_len, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0)
+                                  : MAP_FAILED;
+    if (m != MAP_FAILED) shared = static_cast<unsigned char*>(m);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // Without an ftyp of its own the input would stop at the brand check.
     std::vector<unsigned char> original;
-    if (!starts_with_ftyp(data, size)) original = fixed_ftyp();
+    if (size < 8 || be::read_u32(data + 4) != fourcc("ftyp"))
+        original = mp4b::serialise(mp4b::ftyp("isom", 0x200, {"isom", "iso2", "mp41"}));
     original.insert(original.end(), data, data + size);
-    if (!write_file(original)) fail("cannot write the input file");
-
-    const int converted = run_tool(false);
-    std::vector<unsigned char> now = read_file();
-    if (converted == 1) {
-        if (now != original) fail("a refused conversion changed the file");
-    } else {
-        if (run_tool(true) != 0) fail("the undo of a converted file failed");
-        now = read_file();
-        if (now != original) fail("the undo did not restore the original bytes");
+    mp4b::write_bytes(file, original);
+    if (run_tool(false) == 1) {
+        if (read_back() != original) fail("a refused conversion changed the file");
+    } else if (run_tool(true) != 0) {
+        fail("the undo of a converted file failed");
+    } else if (read_back() != original) {
+        fail("the undo did not restore the original bytes");
     }
-    unlink(scratch.file.c_str());
     return 0;
 }

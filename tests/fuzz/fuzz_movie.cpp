@@ -17,7 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     movie.parse_atom_data(data + 1, size - 1);
     // The driver refuses a movie whose timeline does not fit.
     if (!rewrite_durations(movie, options)) return 0;
-    const std::vector<unsigned char> written = fuzz::serialise(movie, options);
-    fuzz::check_rewrite_is_stable(written, options);
+    fuzz::check_rewrite_is_stable(movie, options);
     return 0;
 }
