@@ -68,7 +68,6 @@ public:
     // An entry count or a sample number in a 32-bit field; one that does not
     // fit is written as 0xFFFFFFFF and marks the writer.
     void count32(uint64_t v);
-    void mark_count_overflow() { count_overflow_ = true; }
 
     // Appends a header with a size placeholder; end_atom fills the size in.
     size_t begin_atom(uint32_t type);
@@ -76,7 +75,6 @@ public:
     void patch_u32(size_t at, uint32_t v);
 
     size_t size() const { return out_.size(); }
-    std::vector<unsigned char>& buffer() { return out_; }
 
     bool count_overflowed() const { return count_overflow_; }
     // An atom ended more than 2^32 - 1 bytes after its start.

@@ -8,9 +8,8 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
-
-#include "atoms/be.h"
 
 bool write_buffer_at(int fd, off_t pos, const unsigned char* data, size_t len);
 // Bytes read from pos on: len, or fewer when the file ends or a read fails.
@@ -22,18 +21,4 @@ inline bool read_exact_at(int fd, uint64_t pos, std::vector<unsigned char>& buf)
 
 inline bool write_buffer_at(int fd, off_t pos, const std::vector<unsigned char>& data) {
     return write_buffer_at(fd, pos, data.data(), data.size());
-}
-
-// Serialises `atom` (anything with write_into(BeWriter&) const), writes it at
-// pos and advances pos past it. An atom that serialises to nothing writes
-// nothing and succeeds.
-template <typename Atom>
-bool write_atom_at(int fd, off_t& pos, const Atom& atom) {
-    std::vector<unsigned char> buf;
-    BeWriter w(buf);
-    atom.write_into(w);
-    if (buf.empty()) return true;
-    if (!write_buffer_at(fd, pos, buf)) return false;
-    pos += static_cast<off_t>(buf.size());
-    return true;
 }

@@ -1,5 +1,5 @@
 // Atoms that a container carries without interpreting them: each is kept
-// whole, header included, exactly as read, and written back in the order met.
+// whole, header included, exactly as read, for the container to write back.
 #pragma once
 
 #include <algorithm>
@@ -29,9 +29,6 @@ public:
     bool empty() const { return atoms_.empty(); }
     size_t count() const { return atoms_.size(); }
     const RawAtom& at(size_t i) const { return atoms_[i]; }
-    void write_into(BeWriter& w) const {
-        for (const RawAtom& a : atoms_) w.bytes(a);
-    }
 
 private:
     std::vector<RawAtom> atoms_;

@@ -26,11 +26,12 @@ std::string run_problem(const char* what, const ChildRun& run) {
 std::string check_new_moov(const std::string& path, const Recording& file) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     quicktime_stack* qt = quicktime_stack_create(0);
-    quicktime_atom atom, moov;
+    quicktime_atom moov;
     if (quicktime_stack_assign_fd(qt, fd)) {
-        while (quicktime_stack_read_atom(qt, quicktime_stack_top(qt), &atom)) {
+        quicktime_walk(qt, nullptr, [&](const quicktime_atom& atom) {
             if (atom.type == fourcc("moov")) moov = atom;
-        }
+            return true;
+        });
     }
     quicktime_stack_destroy(qt);
     std::vector<unsigned char> body(moov.data_length);

@@ -1,22 +1,21 @@
 // qt_edts_info: the edit box (edts, inside trak): the track's edit list,
-// modelled, and any other child carried byte for byte after it. present
+// modelled, and any other child carried byte for byte in its place. present
 // says whether the track has (or has been given) an edit box; an absent one
 // is not written. A later elst replaces an earlier one.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 
 #include "atoms/be.h"
-#include "movie/elst.h"
-#include "atoms/file_io.h"
 #include "atoms/raw_atom.h"
+#include "movie/child_order.h"
+#include "movie/elst.h"
 
 class qt_edts_info {
 public:
     qt_elst_info elst;
     RawAtomList other_atoms;
+    ChildOrder order;
     bool present = false;
 
     void clear();
@@ -25,5 +24,4 @@ public:
     bool has_edits() const { return elst.present && !elst.entries.empty(); }
 
     void write_into(BeWriter& w) const;
-    bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
 };

@@ -8,14 +8,11 @@
 // version 1; no flags are defined, so they are written as 0.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "atoms/be.h"
-#include "atoms/file_io.h"
 
 struct qt_edit_list_entry_t {
     uint64_t segment_duration;  // movie timescale
@@ -41,5 +38,4 @@ public:
 
     // The whole atom, or nothing when absent.
     void write_into(BeWriter& w) const;
-    bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
 };

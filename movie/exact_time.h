@@ -27,7 +27,6 @@ public:
 
     ExactTime& operator+=(const ExactTime& other);
     ExactTime& operator-=(const ExactTime& other);
-    friend ExactTime operator+(ExactTime a, const ExactTime& b) { return a += b; }
     friend ExactTime operator-(ExactTime a, const ExactTime& b) { return a -= b; }
     // Both values' timescales together must be three at most.
     friend bool operator<(const ExactTime& a, const ExactTime& b) { return (a - b).sign() < 0; }

@@ -16,14 +16,11 @@
 // reserved word between track_ID and duration, moved along unchanged.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
 
 #include "atoms/be.h"
-#include "atoms/file_io.h"
 #include "atoms/fourcc.h"
 
 struct MvhdLayout {
@@ -92,7 +89,6 @@ public:
 
     // The whole atom, header first, or nothing when absent.
     void write_into(BeWriter& w) const;
-    bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
 
 private:
     size_t body_size() const { return version() == 1 ? kV1Size : kV0Size; }

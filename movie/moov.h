@@ -1,5 +1,6 @@
 // qt_moov_info: the movie box (moov) as a tree: the movie header, the tracks
-// in file order, and every other child carried byte for byte. mvex is read
+// in file order, and every other child carried byte for byte in its place
+// (those added after reading, such as the fragments' pssh, last). mvex is read
 // for its trex defaults, which go to the tracks, and is left out when the
 // movie is written: the written movie is not fragmented.
 #pragma once
@@ -15,6 +16,7 @@ public:
     quicktime_mvhd_header_u mvhd;
     std::vector<qt_track_info> tracks;
     RawAtomList other_atoms;
+    ChildOrder order;
     // Track IDs of trex atoms that matched no track, in the order met; the
     // driver warns about each.
     std::vector<uint32_t> unmatched_trex_ids;
@@ -22,7 +24,6 @@ public:
     void clear();
     void parse_atom_data(const unsigned char* data, size_t len);
     void write_into(BeWriter& w, const WriteOptions& options = {}) const;
-    bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
 
     uint64_t movieTimescale() const { return mvhd.timescale(); }
     void write_mvhd_duration(uint64_t d, bool force_v1 = false) { mvhd.set_duration(d, force_v1); }

@@ -1,5 +1,6 @@
 #include "movie/stbl.h"
 
+#include <cassert>
 #include <utility>
 
 #include "atoms/fourcc.h"
@@ -19,17 +20,22 @@ void qt_stbl_info::clear() {
     saiz.clear();
     saio.clear();
     other_atoms.clear();
+    order.clear();
 }
 
 namespace {
 
-// Parses the child into a new element of `boxes`; a body the table cannot
-// read stays a raw atom.
+// The kinds of modelled children, in the order they are written. Group
+// descriptions come before the groups that point at them; senc before saiz
+// and saio, as ffmpeg takes the first it meets.
+enum Kind : int { kSgpd, kSbgp, kSubs, kStts, kStss, kCtts, kStsc, kStsz, kStco, kSdtp, kSenc, kSaiz, kSaio, kKinds };
+
 template <typename Table>
-void parse_into(std::vector<Table>& boxes, const ChildAtom& c, RawAtomList& raw) {
+bool parse_into(std::vector<Table>& boxes, const ChildAtom& c) {
     Table t;
-    if (t.parse_atom_data(c.body(), c.body_len())) boxes.push_back(std::move(t));
-    else raw.add(c);
+    if (!t.parse_atom_data(c.body(), c.body_len())) return false;
+    boxes.push_back(std::move(t));
+    return true;
 }
 
 template <typename Table>
@@ -39,45 +45,54 @@ void write_all(const std::vector<Table>& boxes, BeWriter& w) {
 
 }  // namespace
 
+int qt_stbl_info::parse_child(const ChildAtom& c) {
+    const unsigned char* body = c.body();
+    const size_t n = c.body_len();
+    switch (c.type) {
+        case fourcc("stts"): stts.parse_atom_data(body, n); return kStts;
+        case fourcc("stss"): stss.parse_atom_data(body, n); return kStss;
+        case fourcc("ctts"): ctts.parse_atom_data(body, n); return kCtts;
+        case fourcc("stsc"): stsc.parse_atom_data(body, n); return kStsc;
+        case fourcc("stsz"): stsz.parse_atom_data(body, n); return kStsz;
+        case fourcc("stco"): stco.parse_atom_data(body, n, 32); return kStco;
+        case fourcc("co64"): stco.parse_atom_data(body, n, 64); return kStco;
+        case fourcc("sdtp"): sdtp.parse_atom_data(body, n); return kSdtp;
+        case fourcc("senc"): senc.parse_atom_data(body, n); return kSenc;
+        // A box in a form its table cannot read is kept raw.
+        case fourcc("sgpd"): return parse_into(sgpd, c) ? kSgpd : ChildOrder::kRaw;
+        case fourcc("sbgp"): return parse_into(sbgp, c) ? kSbgp : ChildOrder::kRaw;
+        case fourcc("subs"): return parse_into(subs, c) ? kSubs : ChildOrder::kRaw;
+        case fourcc("saiz"): return parse_into(saiz, c) ? kSaiz : ChildOrder::kRaw;
+        case fourcc("saio"): return parse_into(saio, c) ? kSaio : ChildOrder::kRaw;
+        default: return ChildOrder::kRaw;
+    }
+}
+
 void qt_stbl_info::parse_atom_data(const unsigned char* data, size_t len) {
     clear();
-    walk_children(data, len, [&](const ChildAtom& c) {
-        switch (c.type) {
-            case fourcc("stts"): stts.parse_atom_data(c.body(), c.body_len()); break;
-            case fourcc("stss"): stss.parse_atom_data(c.body(), c.body_len()); break;
-            case fourcc("ctts"): ctts.parse_atom_data(c.body(), c.body_len()); break;
-            case fourcc("stsc"): stsc.parse_atom_data(c.body(), c.body_len()); break;
-            case fourcc("stsz"): stsz.parse_atom_data(c.body(), c.body_len()); break;
-            case fourcc("stco"): stco.parse_atom_data(c.body(), c.body_len(), 32); break;
-            case fourcc("co64"): stco.parse_atom_data(c.body(), c.body_len(), 64); break;
-            case fourcc("sdtp"): sdtp.parse_atom_data(c.body(), c.body_len()); break;
-            case fourcc("sgpd"): parse_into(sgpd, c, other_atoms); break;
-            case fourcc("sbgp"): parse_into(sbgp, c, other_atoms); break;
-            case fourcc("subs"): parse_into(subs, c, other_atoms); break;
-            case fourcc("senc"): senc.parse_atom_data(c.body(), c.body_len()); break;
-            case fourcc("saiz"): parse_into(saiz, c, other_atoms); break;
-            case fourcc("saio"): parse_into(saio, c, other_atoms); break;
-            default: other_atoms.add(c); break;
-        }
-    });
+    walk_children(data, len, [&](const ChildAtom& c) { order.add(parse_child(c), other_atoms, c); });
 }
 
 void qt_stbl_info::write_into(BeWriter& w, const WriteOptions& options) const {
     size_t start = w.begin_atom(fourcc("stbl"));
-    other_atoms.write_into(w);
-    // Group descriptions before the groups that point at them.
-    write_all(sgpd, w);
-    write_all(sbgp, w);
-    write_all(subs, w);
-    stts.write_into(w);
-    stss.write_into(w);
-    ctts.write_into(w);
-    stsc.write_into(w);
-    stsz.write_into(w);
-    stco.write_into(w, options.force_co64);
-    sdtp.write_into(w);
-    senc.write_into(w);  // before saiz and saio: ffmpeg takes the first it meets
-    write_all(saiz, w);
-    write_all(saio, w);
+    // One element of each kind: a list of boxes is written whole.
+    order.write_into(w, other_atoms, std::vector<size_t>(kKinds, 1), ChildOrder::kBeforeAll, [&](int kind, size_t) {
+        switch (kind) {
+            case kSgpd: write_all(sgpd, w); break;
+            case kSbgp: write_all(sbgp, w); break;
+            case kSubs: write_all(subs, w); break;
+            case kStts: stts.write_into(w); break;
+            case kStss: stss.write_into(w); break;
+            case kCtts: ctts.write_into(w); break;
+            case kStsc: stsc.write_into(w); break;
+            case kStsz: stsz.write_into(w); break;
+            case kStco: stco.write_into(w, options.force_co64); break;
+            case kSdtp: sdtp.write_into(w); break;
+            case kSenc: senc.write_into(w); break;
+            case kSaiz: write_all(saiz, w); break;
+            case kSaio: write_all(saio, w); break;
+            default: assert(false);
+        }
+    });
     w.end_atom(start);
 }

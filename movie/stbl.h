@@ -3,14 +3,15 @@
 // continue: sample groups (sgpd, sbgp), sub-samples (subs) and auxiliary
 // information (saiz, saio; senc as a copy for readers that need it). Every
 // other child (the sample descriptions first among them), and any of these
-// boxes in a form that cannot be read, is carried byte for byte and written
-// before the tables.
+// boxes in a form that cannot be read, is carried byte for byte in its place
+// (movie/child_order.h); a raw atom with no place of its own goes first.
 #pragma once
 
 #include <vector>
 
 #include "atoms/raw_atom.h"
 #include "atoms/write_options.h"
+#include "movie/child_order.h"
 #include "tables/ctts.h"
 #include "tables/saio.h"
 #include "tables/saiz.h"
@@ -43,9 +44,13 @@ public:
     std::vector<qt_saiz_info> saiz;
     std::vector<qt_saio_info> saio;
     RawAtomList other_atoms;
+    ChildOrder order;
 
     void clear();
     void parse_atom_data(const unsigned char* data, size_t len);
     void write_into(BeWriter& w, const WriteOptions& options = {}) const;
-    bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
+
+private:
+    // Reads the child into its member; returns its kind, or ChildOrder::kRaw.
+    int parse_child(const ChildAtom& c);
 };

@@ -5,31 +5,40 @@
 
 #include "atoms/fourcc.h"
 
+namespace {
+enum Kind : int { kTkhd, kEdts, kMdia };
+}  // namespace
+
 void qt_track_info::clear() {
     tkhd.clear();
     edts.clear();
     mdia.clear();
     other_atoms.clear();
+    order.clear();
+}
+
+int qt_track_info::parse_child(const ChildAtom& c) {
+    switch (c.type) {
+        case fourcc("tkhd"): tkhd.parse_atom_data(c.body(), c.body_len()); return kTkhd;
+        case fourcc("edts"): edts.parse_atom_data(c.body(), c.body_len()); return kEdts;
+        case fourcc("mdia"): mdia.parse_atom_data(c.body(), c.body_len()); return kMdia;
+        default: return ChildOrder::kRaw;
+    }
 }
 
 void qt_track_info::parse_atom_data(const unsigned char* data, size_t len) {
     clear();
-    walk_children(data, len, [&](const ChildAtom& c) {
-        switch (c.type) {
-            case fourcc("tkhd"): tkhd.parse_atom_data(c.body(), c.body_len()); break;
-            case fourcc("edts"): edts.parse_atom_data(c.body(), c.body_len()); break;
-            case fourcc("mdia"): mdia.parse_atom_data(c.body(), c.body_len()); break;
-            default: other_atoms.add(c); break;
-        }
-    });
+    walk_children(data, len, [&](const ChildAtom& c) { order.add(parse_child(c), other_atoms, c); });
 }
 
 void qt_track_info::write_into(BeWriter& w, const WriteOptions& options) const {
     size_t start = w.begin_atom(fourcc("trak"));
-    tkhd.write_into(w);
-    edts.write_into(w);  // before mdia, in the order ISO gives
-    mdia.write_into(w, options);
-    other_atoms.write_into(w);
+    // The edit box before mdia, in the order ISO gives.
+    order.write_into(w, other_atoms, {1, 1, 1}, ChildOrder::after_last(kMdia), [&](int kind, size_t) {
+        if (kind == kTkhd) tkhd.write_into(w);
+        else if (kind == kEdts) edts.write_into(w);
+        else mdia.write_into(w, options);
+    });
     w.end_atom(start);
 }
 

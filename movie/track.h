@@ -25,7 +25,8 @@ public:
     quicktime_tkhd_header_u tkhd;
     qt_edts_info edts;
     qt_mdia_info mdia;
-    RawAtomList other_atoms;  // user data, ...
+    RawAtomList other_atoms;  // user data, ...; one with no place of its own goes last
+    ChildOrder order;
     qt_trex_info trex{};
 
     // Where the fragments' decode timeline starts: the decode time of the
@@ -39,7 +40,6 @@ public:
     void clear();
     void parse_atom_data(const unsigned char* data, size_t len);
     void write_into(BeWriter& w, const WriteOptions& options = {}) const;
-    bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
 
     uint32_t getTrackId() const { return tkhd.track_id(); }
     uint64_t trackTimescale() const { return mdia.mdhd.timescale(); }
@@ -57,8 +57,14 @@ public:
                       uint64_t sample_index);
     void appendChunk(uint64_t offset, uint32_t samples, uint32_t sample_description_index);
     void padLastSample(uint64_t pad) { stbl().stts.padLastSample(pad); }
-    bool trim_last_fragment(uint64_t amount) { return stbl().stts.trim_last_samples(amount, last_fragment_first_sample); }
+    bool trim_last_fragment(uint64_t amount) {
+        return stbl().stts.trim_last_samples(amount, last_fragment_first_sample);
+    }
 
     qt_stbl_info& stbl() { return mdia.minf.stbl; }
     const qt_stbl_info& stbl() const { return mdia.minf.stbl; }
+
+private:
+    // Reads the child into its member; returns its kind, or ChildOrder::kRaw.
+    int parse_child(const ChildAtom& c);
 };

@@ -6,14 +6,11 @@
 // the file are kept exactly; appended samples extend the last run.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "atoms/be.h"
-#include "atoms/file_io.h"
 
 struct qt_composition_offset_t {
     uint32_t count;
@@ -38,7 +35,6 @@ public:
     uint64_t sample_count() const { return sample_count_; }
 
     void write_into(BeWriter& w) const;
-    bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
 
 private:
     void add_samples(uint64_t n, int32_t offset);

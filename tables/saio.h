@@ -7,8 +7,6 @@
 // holds 64-bit offsets; the writer uses it only when an offset needs it.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>

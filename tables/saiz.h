@@ -6,8 +6,6 @@
 // 0 exists. The writer picks the one-size form whenever every size is equal.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>

@@ -6,8 +6,6 @@
 // Runs read are kept exactly; appended samples extend the last run.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>

@@ -7,14 +7,11 @@
 // table keeps one byte per sample. Only version 0 is read.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "atoms/be.h"
-#include "atoms/file_io.h"
 
 class qt_sdtp_info {
 public:
@@ -33,5 +30,4 @@ public:
     void set_sample(uint64_t sample_index, uint8_t byte);
 
     void write_into(BeWriter& w) const;
-    bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
 };

@@ -16,8 +16,6 @@
 // as its entries cannot be split without the IV size.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>

@@ -8,8 +8,6 @@
 // 1 once entries of different lengths make version 0 unable to say them.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>

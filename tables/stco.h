@@ -4,14 +4,11 @@
 // the largest offset. Only version 0 is read; the atom is always written.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "atoms/be.h"
-#include "atoms/file_io.h"
 
 class qt_stco_info {
 public:
@@ -29,5 +26,4 @@ public:
     bool wide(bool force_co64 = false) const;
 
     void write_into(BeWriter& w, bool force_co64 = false) const;
-    bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
 };

@@ -6,14 +6,11 @@
 // the atom is always written.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "atoms/be.h"
-#include "atoms/file_io.h"
 
 struct qt_sample_to_chunk_t {
     uint32_t first_chunk;               // 1-based
@@ -33,5 +30,4 @@ public:
     void addChunk(uint64_t chunk_number, uint32_t samples, uint32_t sample_description_index);
 
     void write_into(BeWriter& w) const;
-    bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
 };

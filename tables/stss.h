@@ -6,14 +6,11 @@
 // absent. Order and duplicates of entries read from the file are not checked.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "atoms/be.h"
-#include "atoms/file_io.h"
 
 class qt_stss_info {
 public:
@@ -29,5 +26,4 @@ public:
     void addSyncSample(uint32_t sample_flags, uint64_t sample_number);
 
     void write_into(BeWriter& w) const;
-    bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
 };

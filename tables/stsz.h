@@ -7,14 +7,11 @@
 // is not handled. Only version 0 is read; the atom is always written.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "atoms/be.h"
-#include "atoms/file_io.h"
 
 class qt_stsz_info {
 public:
@@ -35,5 +32,4 @@ public:
     }
 
     void write_into(BeWriter& w) const;
-    bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
 };

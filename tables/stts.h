@@ -6,14 +6,11 @@
 // empty table. The atom is always written, also when empty.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "atoms/be.h"
-#include "atoms/file_io.h"
 
 struct qt_time_to_sample_t {
     uint32_t count;
@@ -46,7 +43,6 @@ public:
     uint64_t total_duration() const { return total_duration_; }
 
     void write_into(BeWriter& w) const;
-    bool write_new_atom(int fd, off_t& pos) const { return write_atom_at(fd, pos, *this); }
 
 private:
     void add_run(qt_time_to_sample_t run);

@@ -8,8 +8,6 @@
 // 1 holds 32-bit sub-sample sizes; the writer uses it only when a size needs it.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "atoms/fourcc.h"
+#include "atoms/be.h"
 #include "atomstack/quicktime_stack.h"
 
 namespace fa {
@@ -25,7 +25,9 @@ std::vector<Node> level_of(quicktime_stack* qt, const quicktime_atom* parent) {
     });
     std::vector<Node> level;
     for (const quicktime_atom& a : atoms) {
-        level.push_back({fourcc_text(a.type), a.start_offset, a.absolute_data_offset - a.start_offset,
+        unsigned char type[4];
+        be::put_u32(type, a.type);
+        level.push_back({std::string(type, type + 4), a.start_offset, a.absolute_data_offset - a.start_offset,
                          a.end_offset - a.start_offset, {}});
         if (containers.count(level.back().type) != 0) level.back().kids = level_of(qt, &a);
     }
