@@ -1,6 +1,7 @@
 #include "tests/support/media.h"
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -10,10 +11,10 @@ namespace media {
 
 namespace {
 
-tool::Result external(const std::string& program, std::vector<std::string> args,
-                      const std::string& input_options = "", size_t options_at = 0) {
+// Runs `program` with the words of `input_options` before `args`.
+tool::Result external(const std::string& program, const std::string& input_options, std::vector<std::string> args) {
     std::istringstream words(input_options);
-    for (std::string w; words >> w;) args.insert(args.begin() + static_cast<long>(options_at++), w);
+    args.insert(args.begin(), std::istream_iterator<std::string>(words), std::istream_iterator<std::string>());
     tool::RunOptions options;
     options.program = program;
     options.timeout_seconds = 120;
@@ -28,13 +29,11 @@ std::vector<std::string> split(const std::string& line) {
 }
 
 int64_t time_of(const std::string& f) { return f == "N/A" || f.empty() ? kNoTime : std::stoll(f); }
-double seconds_of(const std::string& f) { return f == "N/A" || f.empty() ? -1.0 : std::stod(f); }
 
 // ffprobe's lines of the entries asked, as fields in the order ffprobe gives.
 std::vector<std::vector<std::string>> probe(const std::string& path, const std::string& input_options,
                                             const std::string& entries) {
-    const tool::Result r =
-        external("ffprobe", {"-v", "error", "-show_entries", entries, "-of", "csv=p=0", path}, input_options, 2);
+    const tool::Result r = external("ffprobe", "-v error " + input_options, {"-show_entries", entries, "-of", "csv=p=0", path});
     if (r.status != 0) throw std::runtime_error("ffprobe failed on " + path + ": " + r.err);
     std::vector<std::vector<std::string>> rows;
     std::istringstream lines(r.out);
@@ -47,31 +46,23 @@ std::vector<std::vector<std::string>> probe(const std::string& path, const std::
 
 std::vector<Packet> packets(const std::string& path, const std::string& input_options) {
     std::vector<Packet> out;
-    for (const auto& f : probe(path, input_options, "packet=stream_index,pts,dts,duration,size,pos,flags")) {
-        if (f.size() < 7) throw std::runtime_error("unexpected ffprobe packet line");
-        out.push_back({static_cast<unsigned>(std::stoul(f[0])), time_of(f[1]), time_of(f[2]), time_of(f[3]),
-                       std::stoull(f[4]), f[5] == "N/A" ? 0 : std::stoull(f[5]), f[6].find('K') != std::string::npos});
-    }
+    for (const auto& f : probe(path, input_options, "packet=stream_index,pts,dts,duration,size,pos,flags"))
+        out.push_back({static_cast<unsigned>(std::stoul(f.at(0))), time_of(f.at(1)), time_of(f.at(2)), time_of(f.at(3)),
+                       std::stoull(f.at(4)), f.at(5) == "N/A" ? 0 : std::stoull(f[5]), f.at(6).find('K') != std::string::npos});
     return out;
 }
 
-std::vector<Stream> streams(const std::string& path, bool count_frames) {
+std::vector<Stream> streams(const std::string& path) {
     std::vector<Stream> out;
-    for (const auto& f : probe(path, count_frames ? "-count_frames" : "",
-                               std::string("stream=codec_type,time_base,start_time,duration") +
-                                   (count_frames ? ",nb_read_frames" : ""))) {
-        Stream s{f.at(0), seconds_of(f.at(2)), seconds_of(f.at(3)), 0, -1};
-        const size_t slash = f.at(1).find('/');
-        if (slash != std::string::npos) s.time_base = std::stod(f[1]) / std::stod(f[1].substr(slash + 1));
-        if (count_frames && f.size() > 4 && f[4] != "N/A") s.frames = std::stol(f[4]);
-        out.push_back(s);
+    for (const auto& f : probe(path, "", "stream=time_base,start_time")) {
+        const size_t slash = f.at(0).find('/');
+        out.push_back({std::stod(f[0]) / std::stod(f[0].substr(slash + 1)), f.at(1) == "N/A" ? -1.0 : std::stod(f[1])});
     }
     return out;
 }
 
 std::string frame_digests(const std::string& path, const std::string& input_options) {
-    const tool::Result r =
-        external("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-f", "framemd5", "-"}, input_options, 3);
+    const tool::Result r = external("ffmpeg", "-nostdin -v error " + input_options, {"-i", path, "-f", "framemd5", "-"});
     if (r.status != 0) return "ffmpeg failed: " + r.err;
     std::map<int, std::string> by_stream;
     std::istringstream lines(r.out);
@@ -86,32 +77,17 @@ std::string frame_digests(const std::string& path, const std::string& input_opti
 }
 
 std::string ffmpeg_complaints(const std::string& path, const std::string& input_options) {
-    const tool::Result r =
-        external("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-f", "null", "-"}, input_options, 3);
-    std::string text = r.err;
-    if (r.status != 0 && text.empty()) text = "ffmpeg ended with status " + std::to_string(r.status) + "\n";
+    const tool::Result r = external("ffmpeg", "-nostdin -v error " + input_options, {"-i", path, "-f", "null", "-"});
+    const std::string text = r.status != 0 && r.err.empty() ? "ffmpeg ended with status " + std::to_string(r.status) : r.err;
     return std::regex_replace(text, std::regex("0x[0-9a-fA-F]+"), "0x?");
 }
 
-std::string gstreamer_missing() {
-    static const std::string reason = [] {
-        for (const char* program : {"gst-launch-1.0", "gst-inspect-1.0", "gst-discoverer-1.0"})
-            if (!tool::executable_in_path(program)) return std::string(program) + " is not installed";
-        for (const char* element : {"qtdemux", "playbin", "fakesink", "avdec_h264", "avdec_aac"})
-            if (external("gst-inspect-1.0", {element}).status != 0)
-                return std::string("GStreamer element ") + element + " is missing";
-        return std::string();
-    }();
-    return reason;
-}
-
 tool::Result gstreamer_play(const std::string& path) {
-    return external("gst-launch-1.0",
-                    {"-q", "playbin", "uri=file://" + path, "video-sink=fakesink", "audio-sink=fakesink"});
+    return external("gst-launch-1.0", "", {"-q", "playbin", "uri=file://" + path, "video-sink=fakesink", "audio-sink=fakesink"});
 }
 
 int gstreamer_stream_count(const std::string& path) {
-    const std::string out = external("gst-discoverer-1.0", {path}).out;
+    const std::string out = external("gst-discoverer-1.0", "", {path}).out;
     static const std::regex stream("(video|audio|subtitles)( #[0-9]+)?:");
     return static_cast<int>(std::distance(std::sregex_iterator(out.begin(), out.end(), stream), std::sregex_iterator()));
 }

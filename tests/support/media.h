@@ -1,7 +1,7 @@
-// What other programs make of a file: ffprobe's packets and streams,
-// ffmpeg's decoded frames and complaints, GStreamer's playback. These are
-// the independent judges of a conversion; the tests never read a converted
-// file's sample tables with the tool's own code.
+// What other programs make of a file: ffprobe's packets and streams, ffmpeg's
+// decoded frames and complaints, GStreamer's playback. These are the
+// independent judges of a conversion; the tests never read a converted file's
+// sample tables with the tool's own code.
 #pragma once
 
 #include <cstdint>
@@ -25,12 +25,10 @@ struct Packet {
 std::vector<Packet> packets(const std::string& path, const std::string& input_options = "");
 
 struct Stream {
-    std::string codec_type;
-    double start_time = 0, duration = 0;  // seconds; -1 when unknown
-    double time_base = 0;                 // seconds per tick
-    long frames = -1;                     // decoded, when counted
+    double time_base = 0;   // seconds per tick
+    double start_time = 0;  // seconds; -1 when unknown
 };
-std::vector<Stream> streams(const std::string& path, bool count_frames = false);
+std::vector<Stream> streams(const std::string& path);
 
 // The decoded frames as "stream,size,md5" lines (ffmpeg's framemd5 without
 // the timestamps, which packets() gives), each stream's frames in decoding
@@ -40,9 +38,7 @@ std::string frame_digests(const std::string& path, const std::string& input_opti
 // when it read every packet without a word.
 std::string ffmpeg_complaints(const std::string& path, const std::string& input_options = "");
 
-// Why GStreamer cannot be used here, or "" when it can.
-std::string gstreamer_missing();
-// Decodes every stream into fake sinks.
+// GStreamer's playbin decoding every stream into fake sinks.
 tool::Result gstreamer_play(const std::string& path);
 // The number of streams gst-discoverer-1.0 lists.
 int gstreamer_stream_count(const std::string& path);

@@ -1,8 +1,7 @@
-// Builds synthetic MP4 files for tests: a tree of atoms, each with raw payload
-// bytes or children, whose size field and header form can be forced to
-// anything (a 16-byte header, size 0, a size that claims past the end of the
-// file), serialised to bytes or written to a file whose tail may be left
-// sparse.
+// Builds synthetic MP4 files for tests and the benchmark: a tree of atoms,
+// each with raw payload bytes or children, whose size field and header form
+// can be forced to anything (a 16-byte header, size 0, a size that claims
+// past the end of the file), serialised to bytes or written to a file.
 #pragma once
 
 #include <cstdint>
@@ -16,21 +15,16 @@ using Bytes = std::vector<unsigned char>;
 
 struct Atom {
     uint32_t type = 0;
-    Bytes payload;              // used when children is empty
-    std::vector<Atom> children; // serialised after payload when both are set
-    // Value for the size field instead of the real size: 0 means "runs to the
-    // end of the file"; anything else is written as given (in the 64-bit
-    // field when large is set).
+    Bytes payload;               // serialised before the children
+    std::vector<Atom> children;
+    // Value for the size field instead of the real size (0: "runs to the end
+    // of the file"), in the 64-bit field when large is set.
     std::optional<uint64_t> forced_size;
-    bool large = false;         // 16-byte header: size field 1, then 64-bit size
+    bool large = false;  // 16-byte header: size field 1, then 64-bit size
 
-    // Bytes the atom occupies when serialised (header included), whatever
-    // forced_size says.
+    // Bytes the atom occupies when serialised, whatever forced_size says.
     uint64_t real_size() const;
-    uint64_t header_size() const { return large ? 16 : 8; }
-
     Atom& force_size(uint64_t size) { forced_size = size; return *this; }
-    Atom& size_zero() { forced_size = 0; return *this; }
     Atom& make_large() { large = true; return *this; }
 };
 
@@ -44,16 +38,14 @@ Atom full(const std::string& type, uint8_t version, uint32_t flags, Bytes payloa
 
 Atom ftyp(const std::string& major, uint32_t minor, const std::vector<std::string>& compatible);
 
-// Minimal movie: mvhd (version 0) and, when fragmented, mvex with one trex per
-// track id; `tracks` go between them.
-Atom mvhd(uint32_t timescale, uint64_t duration, uint32_t next_track_id);
 Atom trex(uint32_t track_id, uint32_t duration = 0, uint32_t size = 0, uint32_t flags = 0);
+// Minimal movie: mvhd (version 0), the tracks and, when fragmented, mvex with
+// one trex per track id.
 Atom movie(std::vector<Atom> tracks, bool fragmented, const std::vector<uint32_t>& trex_ids = {1});
 // A real minimal track: tkhd, mdia (mdhd, hdlr, minf with an empty stbl).
 Atom minimal_track(uint32_t track_id, const std::string& handler, uint32_t timescale);
 // A moov whose payload is exactly payload_len bytes: when fragmented an mvex
-// with one trex (or, below 40 bytes, an mvex of zeros filling the moov); the
-// rest filled by a `free` child.
+// with one trex; the rest filled by a `free` child.
 Atom moov_with_payload(uint64_t payload_len, bool fragmented);
 
 // One sample of a track run. A field that is 0 in every sample of its run is
@@ -84,14 +76,12 @@ Atom fragment(uint32_t sequence, const std::vector<TrackRun>& runs,
 Atom moof(uint32_t sequence, uint32_t track_id, uint64_t decode_time, uint32_t sample_count,
           uint32_t sample_size);
 
-Bytes serialise(const Atom& atom);
 Bytes serialise(const std::vector<Atom>& atoms);
+inline Bytes serialise(const Atom& atom) { return serialise(std::vector<Atom>{atom}); }
 
-// Writes the atoms to `path` (created or truncated). With total_size the file
-// is then extended to that size by ftruncate, the gap left as a hole.
-// Throws std::runtime_error on failure.
-void write_file(const std::string& path, const std::vector<Atom>& atoms,
-                std::optional<uint64_t> total_size = std::nullopt);
+// Writes the bytes or atoms to `path` (created or truncated). Throws
+// std::runtime_error on failure.
 void write_bytes(const std::string& path, const Bytes& bytes);
+inline void write_file(const std::string& path, const std::vector<Atom>& atoms) { write_bytes(path, serialise(atoms)); }
 
 }  // namespace mp4b

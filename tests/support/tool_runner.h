@@ -1,11 +1,10 @@
 // Runs the built morvak_fragflat binary (or another program) and gives tests
 // the file helpers they need around it: a private temporary directory,
-// fixture copies, whole-file and byte-range reads, sparse copies.
+// fixture copies, whole-file and byte-range reads.
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace tool {
@@ -14,20 +13,18 @@ using Bytes = std::vector<unsigned char>;
 
 struct Result {
     // The exit status, or 128 + the signal number when the program was killed
-    // by a signal (an assertion's abort shows up as 134); -1 when it was
-    // killed because it ran past its time.
+    // by a signal (an assertion's abort shows up as 134, a run past its time
+    // as 137).
     int status = -1;
-    bool timed_out = false;
     std::string out, err;
 };
 
 struct RunOptions {
-    std::string cwd;          // of the child; "" keeps the test's
     int timeout_seconds = 0;  // the child is killed after that; 0 waits for ever
     // "NAME=value" sets or replaces a variable of the test's environment, a
     // bare "NAME" removes it; later entries win.
     std::vector<std::string> env;
-    std::string program;      // looked up in PATH; "" runs the tool
+    std::string program;  // looked up in PATH; "" runs the tool
     // Caps the child's memory (an address-space limit through prlimit, or the
     // sanitizer's allocation limit in a sanitizer build) so that a runaway
     // allocation fails at once instead of swapping the machine.
@@ -36,18 +33,15 @@ struct RunOptions {
 
 // Runs the program with `args` (its name is added): no shell, stdin from
 // /dev/null. Throws std::runtime_error when it cannot be started.
-Result run(const std::vector<std::string>& args, const RunOptions& options);
-// Runs the tool, in `cwd` when given.
-Result run(const std::vector<std::string>& args, const std::string& cwd = "");
+Result run(const std::vector<std::string>& args, const RunOptions& options = {});
 
-bool executable_in_path(const std::string& name);
 // "ASAN_OPTIONS=" with `more` appended to the options the test runs with.
 std::string asan_options_with(const std::string& more);
 
 // A fresh directory (under /tmp), removed with everything in it on destruction.
 class TempDir {
 public:
-    TempDir();
+    TempDir() : TempDir("/tmp") {}
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -87,13 +81,7 @@ Bytes read_file(const std::string& path);
 Bytes read_range(const std::string& path, uint64_t offset, uint64_t len);
 void write_range(const std::string& path, uint64_t offset, const Bytes& bytes);
 uint64_t file_size(const std::string& path);
-uint64_t allocated_bytes(const std::string& path);  // storage taken; holes take none
-
-// [begin, end) ranges of the file that hold data, in order; a file system
-// that cannot tell holes gives the whole file.
-using Extent = std::pair<uint64_t, uint64_t>;
-std::vector<Extent> data_extents(const std::string& path);
-// Replaces `to` with a copy of `from` that keeps its holes.
+// Replaces `to` with a copy of `from`.
 void copy_file(const std::string& from, const std::string& to);
 
 // "" when equal, else the sizes and the first offset where they differ.
