@@ -3,11 +3,12 @@
 // written and undone.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "atoms/be.h"
 #include "tests/support/file_atoms.h"
 #include "tests/support/media.h"
 #include "tests/support/mp4_builder.h"
-#include "tests/support/tool_runner.h"
 
 namespace {
 
@@ -19,10 +20,8 @@ TEST(LargeOffsets, FragmentsPast4GiBGetCo64AndA16ByteMdatHeader) {
     const std::string path = dir.file("far.mp4");
     const uint64_t far = 0x100000000ull + 4096;
     const Atom brand = ftyp("isom", 0, {"isom"}), moov = movie({minimal_track(1, "vide", 90000)}, true, {1});
-    const Bytes head = serialise({brand, moov, mp4b::moof(1, 1, 0, 4, 100),
-                                  raw_of_size("mdat", 400, 0x11)});
+    const Bytes head = serialise({brand, moov, mp4b::moof(1, 1, 0, 4, 100), raw_of_size("mdat", 400, 0x11)});
     const Bytes tail = serialise({mp4b::moof(2, 1, 4 * 3000, 4, 100), raw_of_size("mdat", 400, 0x22)});
-    write_file(path, {}, far);
     tool::write_range(path, 0, head);
     tool::write_range(path, head.size(), serialise(raw("mdat").make_large().force_size(far - head.size())));
     tool::write_range(path, far, tail);
@@ -49,11 +48,12 @@ TEST(LargeOffsets, FragmentsPast4GiBGetCo64AndA16ByteMdatHeader) {
     EXPECT_EQ(tool::read_range(path, far, tail.size()), tail);
 }
 
+// A debug switch and the atom whose form it forces.
 struct Switch {
     const char* name;
-    const char* atom;     // the atom whose form the switch forces
-    uint64_t header;      // its header's length
-    int version;          // its version, or -1
+    const char* atom;  // its path in the converted file
+    uint64_t header;   // its header's length
+    int version;       // its version, or -1
 };
 
 class DebugSwitch : public ::testing::TestWithParam<Switch> {};
@@ -74,16 +74,11 @@ TEST_P(DebugSwitch, WritesItsFormAndUndoes) {
     const std::vector<fa::Node> top = fa::atom_tree(path);
     const fa::Node& forced = fa::find(top, s.atom);
     EXPECT_EQ(forced.header, s.header);
-    if (s.version >= 0) {
-        EXPECT_EQ(tool::read_range(path, forced.body(), 1), tool::Bytes{static_cast<uint8_t>(s.version)});
-    }
+    EXPECT_TRUE(s.version < 0 || tool::read_range(path, forced.body(), 1) == tool::Bytes{static_cast<uint8_t>(s.version)});
     EXPECT_EQ(fa::find(top, "mdat").end(), before.size());
-    if (move) {
-        const auto at = before.begin() + static_cast<long>(moov.start);
-        EXPECT_EQ(tool::read_range(path, before.size(), moov.size), tool::Bytes(at, at + static_cast<long>(moov.size)));
-    } else {
-        EXPECT_EQ(media::ffmpeg_complaints(path), "");
-    }
+    const auto at = before.begin() + static_cast<long>(moov.start);
+    EXPECT_TRUE(move ? tool::read_range(path, before.size(), moov.size) == tool::Bytes(at, at + static_cast<long>(moov.size))
+                     : media::ffmpeg_complaints(path).empty());
 
     r = tool::run({"--undo", "-f", path});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -99,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(Switches, DebugSwitch,
                                            Switch{"--dbg-move-moov", "moov", 8, -1}),
                          [](const ::testing::TestParamInfo<Switch>& p) {
                              std::string name = p.param.name + 2;
-                             for (char& c : name) c = c == '-' ? '_' : c;
+                             std::replace(name.begin(), name.end(), '-', '_');
                              return name;
                          });
 

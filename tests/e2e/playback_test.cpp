@@ -8,13 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "tests/support/file_atoms.h"
 #include "tests/support/media.h"
-#include "tests/support/tool_runner.h"
 
 namespace {
 
@@ -24,17 +23,15 @@ namespace {
 const std::set<std::string> kMisplacedByFfmpeg = {"cmaf.mp4", "negative_cts.mp4"};
 
 int64_t shift(int64_t before, int64_t after) {
-    if (before == media::kNoTime || after == media::kNoTime) return before == after ? 0 : INT64_MAX;
-    return before - after;
+    return before == media::kNoTime || after == media::kNoTime ? (before == after ? 0 : INT64_MAX) : before - after;
 }
 
 class Playback : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(Playback, ConvertsPlaysTheSameAndUndoes) {
-    const std::string name = GetParam();
+    const std::string name = GetParam(), original = tool::test_data_dir() + "/" + name;
     const bool encrypted = name == "cenc.mp4";
     const std::string key = encrypted ? "-decryption_key 00112233445566778899aabbccddeeff" : "";
-    const std::string original = tool::test_data_dir() + "/" + name;
     const std::string clear = encrypted ? tool::test_data_dir() + "/base_is_moof.mp4" : original;
     tool::TempDir dir;
     const std::string path = tool::copy_fixture(name, dir);
@@ -69,17 +66,13 @@ TEST_P(Playback, ConvertsPlaysTheSameAndUndoes) {
     std::map<unsigned, std::pair<int64_t, int64_t>> shifts;  // pts and dts, per stream
     for (size_t i = 0; i < a.size(); ++i) {
         SCOPED_TRACE("packet " + std::to_string(i));
-        EXPECT_EQ(b[i].stream, a[i].stream);
-        EXPECT_EQ(b[i].size, a[i].size);
-        EXPECT_EQ(b[i].key, a[i].key);
-        if (!encrypted) { EXPECT_EQ(b[i].pos, a[i].pos); }
+        EXPECT_EQ(std::make_tuple(b[i].stream, b[i].size, b[i].key), std::make_tuple(a[i].stream, a[i].size, a[i].key));
+        EXPECT_TRUE(encrypted || b[i].pos == a[i].pos);
         const std::pair<int64_t, int64_t> moved{shift(a[i].pts, b[i].pts), shift(a[i].dts, b[i].dts)};
-        const bool first = shifts.emplace(a[i].stream, moved).second;
-        EXPECT_EQ(moved, shifts[a[i].stream]);
         // The edit lists of a plain file trim the first and last durations.
-        if (!first && i != last[a[i].stream] && a[i].duration != media::kNoTime) {
-            EXPECT_EQ(b[i].duration, a[i].duration);
-        }
+        const bool inner = !shifts.emplace(a[i].stream, moved).second && i != last[a[i].stream];
+        EXPECT_TRUE(!inner || a[i].duration == media::kNoTime || b[i].duration == a[i].duration);
+        EXPECT_EQ(moved, shifts[a[i].stream]);
     }
     double earliest = 1e9, low = 1e9, high = -1e9;
     for (const auto& [stream, moved] : shifts) {
@@ -89,18 +82,12 @@ TEST_P(Playback, ConvertsPlaysTheSameAndUndoes) {
         high = std::max(high, static_cast<double>(moved.first) * streams[stream].time_base);
     }
     EXPECT_NEAR(earliest, 0.0, 0.001) << "the movie starts at 0";
-    if (kMisplacedByFfmpeg.count(name) == 0) {
-        EXPECT_LE(high - low, 0.001) << "one shift for every stream";
-    }
+    EXPECT_TRUE(high - low <= 0.001 || kMisplacedByFfmpeg.count(name)) << "one shift for every stream";
 
     EXPECT_EQ(media::frame_digests(path, key), media::frame_digests(clear));
     EXPECT_EQ(media::ffmpeg_complaints(path, key), "");
-    if (media::gstreamer_missing().empty()) {
-        if (media::gstreamer_play(original).status == 0) {
-            EXPECT_EQ(media::gstreamer_play(path).status, 0);
-        }
-        EXPECT_EQ(media::gstreamer_stream_count(path), media::gstreamer_stream_count(original));
-    }
+    EXPECT_TRUE(media::gstreamer_play(original).status != 0 || media::gstreamer_play(path).status == 0);
+    EXPECT_EQ(media::gstreamer_stream_count(path), media::gstreamer_stream_count(original));
 
     const tool::Bytes converted = tool::read_file(path);
     r = tool::run({"-f", path});
@@ -112,17 +99,11 @@ TEST_P(Playback, ConvertsPlaysTheSameAndUndoes) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out + r.err, "");
     EXPECT_EQ(tool::difference(before, tool::read_file(path)), "");
-    r = tool::run({"--undo", "-f", path});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Not enough information to undo\n");
-    EXPECT_EQ(tool::difference(before, tool::read_file(path)), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(TestData, Playback, ::testing::ValuesIn(tool::test_data_files(".mp4")),
                          [](const ::testing::TestParamInfo<std::string>& p) {
-                             std::string name = p.param.substr(0, p.param.size() - 4);
-                             std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
-                             return name;
+                             return p.param.substr(0, p.param.size() - 4);
                          });
 
 }  // namespace
