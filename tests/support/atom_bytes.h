@@ -24,16 +24,34 @@ Bytes hex(const std::string& text);
 // messages of golden comparisons stay readable.
 std::string to_hex(const Bytes& bytes);
 
-Bytes cat(std::initializer_list<Bytes> parts);
+inline Bytes cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
 
 // Big-endian 32-bit words.
-Bytes words(std::initializer_list<uint32_t> values);
-Bytes u64(uint64_t value);
+inline Bytes words(std::initializer_list<uint32_t> values) {
+    Bytes out;
+    for (uint32_t v : values) BeWriter(out).u32(v);
+    return out;
+}
+
+inline Bytes u64(uint64_t value) {
+    Bytes out;
+    BeWriter(out).u64(value);
+    return out;
+}
 
 // An atom with `body` after its 8-byte header; the size counts the header.
-Bytes atom(const char (&type)[5], const Bytes& body);
+inline Bytes atom(const char (&type)[5], const Bytes& body) {
+    return cat({words({static_cast<uint32_t>(8 + body.size())}), Bytes(type, type + 4), body});
+}
+
 // A full atom: version byte and 24 flag bits, then `rest`.
-Bytes full_atom(const char (&type)[5], uint8_t version, uint32_t flags, const Bytes& rest);
+inline Bytes full_atom(const char (&type)[5], uint8_t version, uint32_t flags, const Bytes& rest) {
+    return atom(type, cat({words({uint32_t{version} << 24 | (flags & 0xFFFFFF)}), rest}));
+}
 
 // What an atom object (anything with write_into(BeWriter&) const) writes.
 template <typename Atom>

@@ -4,8 +4,11 @@
 #include <stdexcept>
 
 #include "atoms/be.h"
+#include "tests/support/atom_bytes.h"
 
 namespace mp4b {
+
+using atom_bytes::words;
 
 namespace {
 
@@ -18,12 +21,6 @@ void append(BeWriter& w, const Atom& atom) {
     for (const Atom& child : atom.children) append(w, child);
 }
 
-Bytes u32s(std::initializer_list<uint32_t> values) {
-    Bytes out;
-    for (uint32_t v : values) BeWriter(out).u32(v);
-    return out;
-}
-
 }  // namespace
 
 uint64_t Atom::real_size() const {
@@ -33,8 +30,8 @@ uint64_t Atom::real_size() const {
 }
 
 uint32_t fourcc_of(const std::string& four) {
-    if (four.size() != 4) throw std::invalid_argument("four-character code: '" + four + "'");
-    return be::read_u32(reinterpret_cast<const unsigned char*>(four.data()));
+    return four.size() == 4 ? be::read_u32(reinterpret_cast<const unsigned char*>(four.data()))
+                            : throw std::invalid_argument("four-character code: '" + four + "'");
 }
 
 Atom raw(const std::string& type, Bytes payload) { return Atom{fourcc_of(type), std::move(payload), {}, {}, false}; }
@@ -48,26 +45,24 @@ Atom container(const std::string& type, std::vector<Atom> children) {
 }
 
 Atom full(const std::string& type, uint8_t version, uint32_t flags, Bytes payload) {
-    Bytes body = u32s({uint32_t{version} << 24 | flags});
-    body.insert(body.end(), payload.begin(), payload.end());
-    return raw(type, std::move(body));
+    return raw(type, atom_bytes::cat({words({uint32_t{version} << 24 | flags}), payload}));
 }
 
 Atom ftyp(const std::string& major, uint32_t minor, const std::vector<std::string>& compatible) {
-    Bytes body = u32s({fourcc_of(major), minor});
+    Bytes body = words({fourcc_of(major), minor});
     for (const std::string& brand : compatible) BeWriter(body).u32(fourcc_of(brand));
     return raw("ftyp", std::move(body));
 }
 
 Atom trex(uint32_t track_id, uint32_t duration, uint32_t size, uint32_t flags) {
-    return full("trex", 0, 0, u32s({track_id, 1, duration, size, flags}));
+    return full("trex", 0, 0, words({track_id, 1, duration, size, flags}));
 }
 
 // mvhd and tkhd (version 0) after their times: rate or layer, volume,
 // reserved, the unity matrix, and what follows it.
 Atom movie(std::vector<Atom> tracks, bool fragmented, const std::vector<uint32_t>& trex_ids) {
     const auto next_track_id = static_cast<uint32_t>(tracks.size() + 1);
-    tracks.insert(tracks.begin(), full("mvhd", 0, 0, u32s({0, 0, 1000, 0, 0x00010000, 0x01000000, 0, 0, 0x00010000, 0, 0, 0,
+    tracks.insert(tracks.begin(), full("mvhd", 0, 0, words({0, 0, 1000, 0, 0x00010000, 0x01000000, 0, 0, 0x00010000, 0, 0, 0,
                                                           0x00010000, 0, 0, 0, 0x40000000, 0, 0, 0, 0, 0, 0, next_track_id})));
     if (fragmented) tracks.push_back(container("mvex", {}));
     for (uint32_t id : fragmented ? trex_ids : std::vector<uint32_t>{}) tracks.back().children.push_back(trex(id));
@@ -77,14 +72,14 @@ Atom movie(std::vector<Atom> tracks, bool fragmented, const std::vector<uint32_t
 Atom minimal_track(uint32_t track_id, const std::string& handler, uint32_t timescale) {
     const uint32_t volume = handler == "soun" ? 0x01000000 : 0;
     const uint32_t width = handler == "vide" ? 160u << 16 : 0, height = handler == "vide" ? 120u << 16 : 0;
-    Bytes hdlr = u32s({0, fourcc_of(handler), 0, 0, 0});
+    Bytes hdlr = words({0, fourcc_of(handler), 0, 0, 0});
     hdlr.push_back(0);  // empty name
-    Atom stbl = container("stbl", {full("stsd", 0, 0, u32s({0})), full("stts", 0, 0, u32s({0})),
-                                   full("stsc", 0, 0, u32s({0})), full("stsz", 0, 0, u32s({0, 0})),
-                                   full("stco", 0, 0, u32s({0}))});
-    Atom mdia = container("mdia", {full("mdhd", 0, 0, u32s({0, 0, timescale, 0, 0x55C40000})),  // language "und"
+    Atom stbl = container("stbl", {full("stsd", 0, 0, words({0})), full("stts", 0, 0, words({0})),
+                                   full("stsc", 0, 0, words({0})), full("stsz", 0, 0, words({0, 0})),
+                                   full("stco", 0, 0, words({0}))});
+    Atom mdia = container("mdia", {full("mdhd", 0, 0, words({0, 0, timescale, 0, 0x55C40000})),  // language "und"
                                    full("hdlr", 0, 0, std::move(hdlr)), container("minf", {std::move(stbl)})});
-    return container("trak", {full("tkhd", 0, 3, u32s({0, 0, track_id, 0, 0, 0, 0, 0, volume, 0x00010000, 0, 0, 0,
+    return container("trak", {full("tkhd", 0, 3, words({0, 0, track_id, 0, 0, 0, 0, 0, volume, 0x00010000, 0, 0, 0,
                                                        0x00010000, 0, 0, 0, 0x40000000, width, height})),
                               std::move(mdia)});
 }
@@ -108,30 +103,27 @@ uint64_t TrackRun::data_bytes() const {
 
 Atom fragment(uint32_t sequence, const std::vector<TrackRun>& runs, std::optional<uint64_t> base_data_offset) {
     // tfhd: base-data-offset present, or default-base-is-moof; trun: data
-    // offset present, then the per-sample fields.
+    // offset present, then one flag per sample field, from 0x100 on.
     const uint32_t kBaseDataOffset = 0x000001, kBaseIsMoof = 0x020000, kDataOffset = 0x000001;
-    const uint32_t kFields[] = {0x000100, 0x000200, 0x000400, 0x000800};  // duration, size, flags, composition offset
-    Atom m = container("moof", {full("mfhd", 0, 0, u32s({sequence}))});
+    const auto field = [](const Sample& s, uint32_t k) {
+        return k == 0 ? s.duration : k == 1 ? s.size : k == 2 ? s.flags : static_cast<uint32_t>(s.composition_offset);
+    };
+    Atom m = container("moof", {full("mfhd", 0, 0, words({sequence}))});
     for (const TrackRun& run : runs) {
-        uint32_t fields = 0;
+        uint32_t fields = kDataOffset;
         bool negative = false;
         for (const Sample& s : run.samples) {
-            const uint32_t values[] = {s.duration, s.size, s.flags, static_cast<uint32_t>(s.composition_offset)};
-            for (size_t k = 0; k < 4; ++k) fields |= values[k] != 0 ? kFields[k] : 0;
+            for (uint32_t k = 0; k < 4; ++k) fields |= field(s, k) != 0 ? 0x100u << k : 0;
             negative = negative || s.composition_offset < 0;
         }
-        Bytes trun = u32s({static_cast<uint32_t>(run.samples.size()), 0});  // the data offset, set below
-        for (const Sample& s : run.samples) {
-            const uint32_t values[] = {s.duration, s.size, s.flags, static_cast<uint32_t>(s.composition_offset)};
-            for (size_t k = 0; k < 4; ++k)
-                if (fields & kFields[k]) BeWriter(trun).u32(values[k]);
-        }
-        Bytes tfhd = u32s({run.track_id}), tfdt;
+        Bytes trun = words({static_cast<uint32_t>(run.samples.size()), 0}), tfhd = words({run.track_id}), tfdt;
+        for (const Sample& s : run.samples)
+            for (uint32_t k = 0; k < 4; ++k)
+                if (fields & 0x100u << k) BeWriter(trun).u32(field(s, k));
         if (base_data_offset) BeWriter(tfhd).u64(*base_data_offset);
         BeWriter(tfdt).u64(run.decode_time);
         m.children.push_back(container("traf", {full("tfhd", 0, base_data_offset ? kBaseDataOffset : kBaseIsMoof, tfhd),
-                                                full("tfdt", 1, 0, tfdt),
-                                                full("trun", negative ? 1 : 0, kDataOffset | fields, trun)}));
+                                                full("tfdt", 1, 0, tfdt), full("trun", negative ? 1 : 0, fields, trun)}));
     }
     // Both bases are the moof's start: the first run's data lies right after
     // the next mdat's 8-byte header, each further run after the one before.

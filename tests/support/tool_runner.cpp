@@ -48,19 +48,17 @@ Fd::~Fd() { ::close(fd_); }
 
 Result run(const std::vector<std::string>& args, const RunOptions& options) {
     std::vector<std::string> argv, env, changes = options.env;
+    for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
     // The sanitizer reserves far more address space than any cap would allow;
     // its own limits make an oversized allocation a report.
-    if (options.cap_memory && MORVAK_SANITIZED)
-        changes.push_back(asan_options_with("max_allocation_size_mb=2048:hard_rss_limit_mb=2048"));
-    else if (options.cap_memory) argv = {"prlimit", "--as=2147483648", "--"};
+    if (options.cap_memory && MORVAK_SANITIZED) changes.push_back(asan_options_with("max_allocation_size_mb=2048:hard_rss_limit_mb=2048"));
+    if (options.cap_memory && !MORVAK_SANITIZED) argv = {"prlimit", "--as=2147483648", "--"};
     if (options.timeout_seconds > 0) argv.insert(argv.end(), {"timeout", "-s", "KILL", std::to_string(options.timeout_seconds)});
     argv.push_back(options.program.empty() ? MORVAK_BINARY : options.program);
     argv.insert(argv.end(), args.begin(), args.end());
-    for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
     for (const std::string& change : changes) {
         const std::string name = change.substr(0, change.find('=')) + "=";
-        env.erase(std::remove_if(env.begin(), env.end(), [&](const std::string& e) { return e.rfind(name, 0) == 0; }),
-                  env.end());
+        env.erase(std::remove_if(env.begin(), env.end(), [&](const std::string& e) { return e.rfind(name, 0) == 0; }), env.end());
         if (change.size() >= name.size()) env.push_back(change);
     }
     const int out = memfd_create("out", MFD_CLOEXEC), err = memfd_create("err", MFD_CLOEXEC);
@@ -99,8 +97,6 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
-std::string test_data_dir() { return MORVAK_TEST_DATA; }
-
 std::vector<std::string> test_data_files(const std::string& suffix) {
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(MORVAK_TEST_DATA))
@@ -124,15 +120,8 @@ Bytes read_range(const std::string& path, uint64_t offset, uint64_t len) {
 }
 
 void write_range(const std::string& path, uint64_t offset, const Bytes& bytes) {
-    if (::pwrite(Fd(path, O_WRONLY | O_CREAT).get(), bytes.data(), bytes.size(), static_cast<off_t>(offset)) !=
-        static_cast<ssize_t>(bytes.size()))
-        fail("write " + path);
-}
-
-uint64_t file_size(const std::string& path) { return std::filesystem::file_size(path); }
-
-void copy_file(const std::string& from, const std::string& to) {
-    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+    const ssize_t n = ::pwrite(Fd(path, O_WRONLY | O_CREAT).get(), bytes.data(), bytes.size(), static_cast<off_t>(offset));
+    if (n != static_cast<ssize_t>(bytes.size())) fail("write " + path);
 }
 
 std::string difference(const Bytes& expected, const Bytes& actual) {

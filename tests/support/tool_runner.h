@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -70,7 +71,7 @@ private:
     int fd_;
 };
 
-std::string test_data_dir();
+inline std::string test_data_dir() { return MORVAK_TEST_DATA; }
 // Names of the files in the test data directory that end in `suffix`, sorted.
 std::vector<std::string> test_data_files(const std::string& suffix);
 // Copies test data file `name` into `dir`; returns the copy's path.
@@ -80,9 +81,11 @@ Bytes read_file(const std::string& path);
 // Up to `len` bytes from `offset`; fewer when the file ends first.
 Bytes read_range(const std::string& path, uint64_t offset, uint64_t len);
 void write_range(const std::string& path, uint64_t offset, const Bytes& bytes);
-uint64_t file_size(const std::string& path);
+inline uint64_t file_size(const std::string& path) { return std::filesystem::file_size(path); }
 // Replaces `to` with a copy of `from`.
-void copy_file(const std::string& from, const std::string& to);
+inline void copy_file(const std::string& from, const std::string& to) {
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+}
 
 // "" when equal, else the sizes and the first offset where they differ.
 std::string difference(const Bytes& expected, const Bytes& actual);
