@@ -3,7 +3,6 @@
 // written and undone.
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <tuple>
 
 #include "tests/support/atom_bytes.h"

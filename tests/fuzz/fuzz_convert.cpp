@@ -13,7 +13,6 @@
 #include <sanitizer/common_interface_defs.h>
 #include <sanitizer/lsan_interface.h>
 #include <sys/mman.h>
-#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -89,16 +89,12 @@ int run_tool(bool undo) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // The tool wants more than 512 MiB free next to the file: /dev/shm when
     // it has 1 GiB, else /tmp, or $MORVAK_FUZZ_TMPDIR.
-    struct statvfs fs;
-    const bool shm = statvfs("/dev/shm", &fs) == 0 && uint64_t{fs.f_frsize} * fs.f_bavail > (uint64_t{1} << 30);
     const char* dir = std::getenv("MORVAK_FUZZ_TMPDIR");
-    file = std::string(dir != nullptr ? dir : shm ? "/dev/shm" : "/tmp") + "/morvak_fuzz_convert." +
-           std::to_string(getpid()) + ".mp4";
+    const bool shm = std::filesystem::space("/dev/shm").available > (uint64_t{1} << 30);
+    file = std::string(dir != nullptr ? dir : shm ? "/dev/shm" : "/tmp") + "/morvak_fuzz_convert." + std::to_string(getpid()) + ".mp4";
     std::atexit([] { unlink(file.c_str()); });
-    void* m = coverage_counters_size() == 0 ? MAP_FAILED
-                                            : mmap(nullptr, coverage_counters_size(), PROT_READ | PROT_WRITE,
-                                                   MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (m != MAP_FAILED) shared = static_cast<unsigned char*>(m);
+    void* m = mmap(nullptr, coverage_counters_size(), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (coverage_counters_size() != 0 && m != MAP_FAILED) shared = static_cast<unsigned char*>(m);
     return 0;
 }
 

@@ -15,9 +15,6 @@
 // samples without sizes up to the end of the file, so a file of gigabytes
 // makes gigabytes of table entries, which says nothing new on every input.
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <vector>
 
 #include "atoms/saturating.h"
 #include "fragments/merger.h"

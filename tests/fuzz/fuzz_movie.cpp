@@ -3,9 +3,6 @@
 // tree that writes exactly the same bytes.
 //
 // Input: one switch byte (see fuzz::check_written_movie), then the moov body.
-#include <cstddef>
-#include <cstdint>
-
 #include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

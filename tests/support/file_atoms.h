@@ -4,19 +4,12 @@
 // (#n: the n-th of that type at its level, from 1).
 #pragma once
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
-#include <cstdint>
 #include <set>
 #include <sstream>
-#include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "atoms/be.h"
 #include "atomstack/quicktime_stack.h"
+#include "tests/support/tool_runner.h"
 
 namespace fa {
 
@@ -49,26 +42,19 @@ inline std::vector<Node> level_of(quicktime_stack* qt, const quicktime_atom* par
     return level;
 }
 
-// The tree of the file open at `fd`, which is closed. Throws
-// std::runtime_error when `ok` is false.
-inline std::vector<Node> atom_tree_of(int fd, bool ok, const std::string& what) {
-    if (!ok) throw std::runtime_error("cannot read " + what);
+inline std::vector<Node> atom_tree(const std::string& path) {
+    const tool::Fd fd(path, O_RDONLY);
     quicktime_stack* qt = quicktime_stack_create(0);
-    quicktime_stack_assign_fd(qt, fd);
+    quicktime_stack_assign_fd(qt, fd.get());
     std::vector<Node> top = level_of(qt, nullptr);
     quicktime_stack_destroy(qt);
-    close(fd);
     return top;
 }
 
-inline std::vector<Node> atom_tree(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    return atom_tree_of(fd, fd >= 0, path);
-}
-
-inline std::vector<Node> atom_tree(const std::vector<unsigned char>& bytes) {
-    const int fd = memfd_create("atoms", MFD_CLOEXEC);
-    return atom_tree_of(fd, fd >= 0 && write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()), "image");
+inline std::vector<Node> atom_tree(const tool::Bytes& bytes) {
+    const tool::TempDir dir;
+    tool::write_range(dir.file("image"), 0, bytes);
+    return atom_tree(dir.file("image"));
 }
 
 inline std::vector<const Node*> all_of(const std::vector<Node>& level, const std::string& type) {

@@ -4,15 +4,10 @@
 // sample tables with the tool's own code.
 #pragma once
 
-#include <algorithm>
-#include <cstdint>
 #include <iterator>
 #include <map>
 #include <regex>
 #include <sstream>
-#include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "tests/support/tool_runner.h"
 

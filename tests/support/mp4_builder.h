@@ -4,14 +4,9 @@
 // past the end of the file), serialised to bytes or written to a file.
 #pragma once
 
-#include <cstdint>
 #include <fstream>
 #include <optional>
-#include <stdexcept>
-#include <string>
-#include <vector>
 
-#include "atoms/be.h"
 #include "tests/support/atom_bytes.h"
 
 namespace mp4b {
