@@ -6,9 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev ffmpeg dpkg-dev file lintian groff-base
-          gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-base-apps
-          gstreamer1.0-plugins-good gstreamer1.0-libav)
+packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev ffmpeg dpkg-dev file lintian groff-base gstreamer1.0-tools
+          gstreamer1.0-plugins-base gstreamer1.0-plugins-base-apps gstreamer1.0-plugins-good gstreamer1.0-libav)
 if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null && ! dpkg -s "${packages[@]}" >/dev/null 2>&1; then
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${packages[@]}"

@@ -77,7 +77,8 @@ TEST(LiveRecording, RefusedWhileRecordedAndWholeAfterwards) {
     ASSERT_TRUE(ran_while_recording) << "the recording ended before the tool could run";
     ASSERT_EQ(recorded.status, 0) << recorded.err;
     for (const tool::Result& r : {forward, undo})
-        EXPECT_EQ(std::make_pair(r.status, r.err), std::make_pair(1, std::string("File is open for writing in another program\n")));
+        EXPECT_EQ(std::make_pair(r.status, r.err),
+                  std::make_pair(1, std::string("File is open for writing in another program\n")));
 
     const std::string frames = media::frame_digests(path);
     EXPECT_EQ(std::count(frames.begin(), frames.end(), '\n'), 40) << frames;

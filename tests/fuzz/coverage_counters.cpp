@@ -12,9 +12,8 @@ extern "C" __attribute__((weak, visibility("hidden"))) uint8_t __start___sancov_
 extern "C" __attribute__((weak, visibility("hidden"))) uint8_t __stop___sancov_cntrs;
 
 __attribute__((no_sanitize("coverage"))) size_t coverage_counters_size() {
-    const auto begin = reinterpret_cast<uintptr_t>(&__start___sancov_cntrs);
-    const auto end = reinterpret_cast<uintptr_t>(&__stop___sancov_cntrs);
-    return begin != 0 && end > begin ? end - begin : 0;
+    auto lo = reinterpret_cast<uintptr_t>(&__start___sancov_cntrs), hi = reinterpret_cast<uintptr_t>(&__stop___sancov_cntrs);
+    return lo != 0 && hi > lo ? hi - lo : 0;
 }
 
 __attribute__((no_sanitize("coverage"))) uint8_t* coverage_counters() {

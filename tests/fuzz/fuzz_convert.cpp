@@ -19,17 +19,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
-#include <string>
-#include <vector>
 
-#include "atoms/be.h"
 #include "bin/driver.h"
+#include "tests/fuzz/fuzz_support.h"
 #include "tests/support/mp4_builder.h"
 
 // The program's inline coverage counters (coverage_counters.cpp); null and 0
@@ -44,12 +39,6 @@ constexpr int kSanitizerReport = 86, kLeakReport = 87;
 
 std::string file;                 // the file the tool works on
 unsigned char* shared = nullptr;  // the child's coverage counters, copied back
-
-void require(bool ok, const char* what) {
-    if (ok) return;
-    std::fprintf(stderr, "fuzz check failed: %s (MORVAK_FUZZ_VERBOSE=1 shows the tool's output)\n", what);
-    std::abort();
-}
 
 // Runs the conversion or the undo in a child; returns its status, 0 or 1.
 int run_tool(bool undo) {
@@ -73,14 +62,14 @@ int run_tool(bool undo) {
         _exit(status);
     }
     int status = 0;
-    require(pid > 0, "cannot fork");
-    while (waitpid(pid, &status, 0) != pid) require(errno == EINTR, "cannot wait for the tool");
+    fuzz::require(pid > 0, "cannot fork");
+    while (waitpid(pid, &status, 0) != pid) fuzz::require(errno == EINTR, "cannot wait for the tool");
     for (size_t i = 0; shared != nullptr && i < coverage_counters_size(); ++i)
         coverage_counters()[i] = std::max(coverage_counters()[i], shared[i]);
-    require(WIFEXITED(status), "the tool was killed by a signal");
-    require(WEXITSTATUS(status) != kSanitizerReport, "sanitizer report from the tool");
-    require(WEXITSTATUS(status) != kLeakReport, "the tool leaked memory");
-    require(WEXITSTATUS(status) <= 1, "exit status other than 0 or 1");
+    fuzz::require(WIFEXITED(status), "the tool was killed by a signal");
+    fuzz::require(WEXITSTATUS(status) != kSanitizerReport, "sanitizer report from the tool");
+    fuzz::require(WEXITSTATUS(status) != kLeakReport, "the tool leaked memory");
+    fuzz::require(WEXITSTATUS(status) <= 1, "exit status other than 0 or 1");
     return WEXITSTATUS(status);
 }
 
@@ -91,7 +80,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // it has 1 GiB, else /tmp, or $MORVAK_FUZZ_TMPDIR.
     const char* dir = std::getenv("MORVAK_FUZZ_TMPDIR");
     const bool shm = std::filesystem::space("/dev/shm").available > (uint64_t{1} << 30);
-    file = std::string(dir != nullptr ? dir : shm ? "/dev/shm" : "/tmp") + "/morvak_fuzz_convert." + std::to_string(getpid()) + ".mp4";
+    file = std::string(dir != nullptr ? dir : shm ? "/dev/shm" : "/tmp") + "/morvak_fuzz_convert." +
+           std::to_string(getpid()) + ".mp4";
     std::atexit([] { unlink(file.c_str()); });
     void* m = mmap(nullptr, coverage_counters_size(), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     if (coverage_counters_size() != 0 && m != MAP_FAILED) shared = static_cast<unsigned char*>(m);
@@ -110,10 +100,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     };
     if (run_tool(false) == 1) {
-        require(read_back() == original, "a refused conversion changed the file");
+        fuzz::require(read_back() == original, "a refused conversion changed the file");
     } else {
-        require(run_tool(true) == 0, "the undo of a converted file failed");
-        require(read_back() == original, "the undo did not restore the original bytes");
+        fuzz::require(run_tool(true) == 0, "the undo of a converted file failed");
+        fuzz::require(read_back() == original, "the undo did not restore the original bytes");
     }
     return 0;
 }

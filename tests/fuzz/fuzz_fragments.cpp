@@ -25,11 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     BeReader header(data, 7);
     const size_t declared_moov = header.u16();
     const uint8_t switches = header.u8();
-    const uint64_t moof_offset = header.u16(), media_bytes = header.u16();
+    const uint64_t moof_offset = header.u16(), media_bytes = header.u16(), copies = 1 + (switches / 16) % 4;
     const size_t moov_len = std::min(declared_moov, size - 7), moof_len = size - 7 - moov_len;
     const unsigned char* moof = data + 7 + moov_len;
 
-    const uint64_t copies = 1 + (switches / 16) % 4;
     // Each copy is the moof atom (header and body) followed by its media data.
     const uint64_t span = saturating_add(8 + moof_len, media_bytes);
     const uint64_t file_end = saturating_add(moof_offset, saturating_mul(span, copies));

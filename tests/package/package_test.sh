@@ -12,9 +12,8 @@ fail() { echo "$1"; exit 1; }
 deb=$(ls "$work"/out/*.deb)
 dpkg-deb -x "$deb" "$work/root"
 tool="$work/root/usr/bin/morvak_fragflat"
-[ "$("$tool" --version)" = "morvak_fragflat $(dpkg-deb -f "$deb" Version)" ] || fail "--version does not give the package's version"
-for f in man/man1/morvak_fragflat.1.gz doc/morvak-fragflat/copyright doc/morvak-fragflat/README.md \
-         doc/morvak-fragflat/changelog.gz; do
+[ "$("$tool" --version)" = "morvak_fragflat $(dpkg-deb -f "$deb" Version)" ] || fail "--version: not the package's"
+for f in man/man1/morvak_fragflat.1.gz doc/morvak-fragflat/{copyright,README.md,changelog.gz}; do
   [ -f "$work/root/usr/share/$f" ] || fail "missing from the package: /usr/share/$f"
 done
 file "$tool" | grep -q ', stripped' || fail "the binary is not stripped"

@@ -38,7 +38,8 @@ inline std::string to_hex(const Bytes& bytes) {
     static const char kDigits[] = "0123456789ABCDEF";
     std::string out;
     for (size_t i = 0; i < bytes.size(); ++i)
-        out += std::string(i == 0 ? "" : i % 32 == 0 ? "\n" : i % 4 == 0 ? " " : "") + kDigits[bytes[i] / 16] + kDigits[bytes[i] % 16];
+        out += std::string(i == 0 ? "" : i % 32 == 0 ? "\n" : i % 4 == 0 ? " " : "") + kDigits[bytes[i] / 16] +
+               kDigits[bytes[i] % 16];
     return out;
 }
 

@@ -4,6 +4,7 @@
 // (#n: the n-th of that type at its level, from 1).
 #pragma once
 
+#include <memory>
 #include <set>
 #include <sstream>
 
@@ -44,11 +45,10 @@ inline std::vector<Node> level_of(quicktime_stack* qt, const quicktime_atom* par
 
 inline std::vector<Node> atom_tree(const std::string& path) {
     const tool::Fd fd(path, O_RDONLY);
-    quicktime_stack* qt = quicktime_stack_create(0);
-    quicktime_stack_assign_fd(qt, fd.get());
-    std::vector<Node> top = level_of(qt, nullptr);
-    quicktime_stack_destroy(qt);
-    return top;
+    const std::unique_ptr<quicktime_stack, decltype(&quicktime_stack_destroy)> qt(quicktime_stack_create(0),
+                                                                                 quicktime_stack_destroy);
+    quicktime_stack_assign_fd(qt.get(), fd.get());
+    return level_of(qt.get(), nullptr);
 }
 
 inline std::vector<Node> atom_tree(const tool::Bytes& bytes) {

@@ -24,9 +24,8 @@ inline tool::Result external(const std::string& program, const std::string& opti
 
 // ffprobe's lines of the entries asked, as fields in the order ffprobe gives.
 // Throws when ffprobe fails.
-inline std::vector<std::vector<std::string>> probe(const std::string& path, const std::string& input_options,
-                                                   const std::string& entries) {
-    const tool::Result r = external("ffprobe", "-v error " + input_options, {"-show_entries", entries, "-of", "csv=p=0", path});
+inline std::vector<std::vector<std::string>> probe(const std::string& path, const std::string& options, const std::string& what) {
+    const tool::Result r = external("ffprobe", "-v error " + options, {"-show_entries", what, "-of", "csv=p=0", path});
     if (r.status != 0) throw std::runtime_error("ffprobe failed on " + path + ": " + r.err);
     std::vector<std::vector<std::string>> rows;
     std::istringstream lines(r.out);
@@ -41,8 +40,7 @@ inline std::vector<std::vector<std::string>> probe(const std::string& path, cons
 struct Packet {
     unsigned stream = 0;
     int64_t pts = kNoTime, dts = kNoTime, duration = kNoTime;  // in the stream's time base
-    uint64_t size = 0;
-    uint64_t pos = 0;
+    uint64_t size = 0, pos = 0;
     bool key = false;
 };
 // Every packet, in ffprobe's order.
@@ -55,14 +53,13 @@ inline std::vector<Packet> packets(const std::string& path, const std::string& i
     return out;
 }
 
-struct Stream {
-    double time_base = 0;   // seconds per tick
-    double start_time = 0;  // seconds; -1 when unknown
-};
+// The seconds of one tick, and of the first presentation (-1 when unknown).
+struct Stream { double time_base = 0, start_time = 0; };
 inline std::vector<Stream> streams(const std::string& path) {
     std::vector<Stream> out;
     for (const auto& f : probe(path, "", "stream=time_base,start_time"))
-        out.push_back({std::stod(f.at(0)) / std::stod(f[0].substr(f[0].find('/') + 1)), f.at(1).empty() ? -1.0 : std::stod(f[1])});
+        out.push_back({std::stod(f.at(0)) / std::stod(f[0].substr(f[0].find('/') + 1)),
+                       f.at(1).empty() ? -1.0 : std::stod(f[1])});
     return out;
 }
 

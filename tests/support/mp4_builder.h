@@ -5,6 +5,7 @@
 #pragma once
 
 #include <fstream>
+#include <numeric>
 #include <optional>
 
 #include "tests/support/atom_bytes.h"
@@ -25,9 +26,8 @@ struct Atom {
 
     // Bytes the atom occupies when serialised, whatever forced_size says.
     uint64_t real_size() const {
-        uint64_t size = (large ? 16 : 8) + payload.size();
-        for (const Atom& child : children) size += child.real_size();
-        return size;
+        return std::accumulate(children.begin(), children.end(), (large ? 16 : 8) + uint64_t{payload.size()},
+                               [](uint64_t n, const Atom& child) { return n + child.real_size(); });
     }
     Atom& force_size(uint64_t size) { forced_size = size; return *this; }
     Atom& make_large() { large = true; return *this; }
@@ -39,11 +39,9 @@ inline uint32_t fourcc_of(const std::string& four) {
 }
 
 inline Atom raw(const std::string& type, Bytes payload = {}) { return Atom{fourcc_of(type), std::move(payload), {}, {}, false}; }
-inline Atom raw_of_size(const std::string& type, uint64_t payload_len, unsigned char fill = 0) {
-    return raw(type, Bytes(static_cast<size_t>(payload_len), fill));
-}
-inline Atom container(const std::string& type, std::vector<Atom> children) {
-    return Atom{fourcc_of(type), {}, std::move(children), {}, false};
+inline Atom raw_of_size(const std::string& type, size_t len, unsigned char fill = 0) { return raw(type, Bytes(len, fill)); }
+inline Atom container(const std::string& type, std::vector<Atom> kids) {
+    return {fourcc_of(type), {}, std::move(kids), {}, false};
 }
 // A full atom: version byte, 24 flag bits, then the payload.
 inline Atom full(const std::string& type, uint8_t version, uint32_t flags, const Bytes& payload = {}) {
@@ -75,7 +73,7 @@ inline Atom movie(std::vector<Atom> tracks, bool fragmented, const std::vector<u
 // A real minimal track: tkhd, mdia (mdhd, hdlr, minf with an empty stbl).
 inline Atom minimal_track(uint32_t track_id, const std::string& handler, uint32_t timescale) {
     const uint32_t volume = handler == "soun" ? 0x01000000 : 0;
-    const uint32_t width = handler == "vide" ? 160u << 16 : 0, height = handler == "vide" ? 120u << 16 : 0;
+    const uint32_t width = handler == "vide" ? 160u << 16 : 0, height = width * 3 / 4;
     const Bytes hdlr = atom_bytes::cat({words({0, fourcc_of(handler), 0, 0, 0}), {0}});  // an empty name
     Atom stbl = container("stbl", {full("stsd", 0, 0, words({0})), full("stts", 0, 0, words({0})),
                                    full("stsc", 0, 0, words({0})), full("stsz", 0, 0, words({0, 0})),
@@ -114,9 +112,7 @@ struct TrackRun {
     uint64_t decode_time = 0;
     std::vector<Sample> samples;
     uint64_t data_bytes() const {
-        uint64_t bytes = 0;
-        for (const Sample& s : samples) bytes += s.size;
-        return bytes;
+        return std::accumulate(samples.begin(), samples.end(), uint64_t{0}, [](uint64_t n, auto& s) { return n + s.size; });
     }
 };
 

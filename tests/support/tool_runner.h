@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/mman.h>
-#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,13 +27,9 @@ using Bytes = std::vector<unsigned char>;
 
 [[noreturn]] inline void fail(const std::string& what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
 
-struct Result {
-    // The exit status, or 128 + the signal number when the program was killed
-    // by a signal (an assertion's abort shows up as 134, a run past its time
-    // as 137).
-    int status = -1;
-    std::string out, err;
-};
+// The exit status, or 128 + the signal number when the program was killed by
+// a signal (an assertion's abort shows up as 134, a run past its time as 137).
+struct Result { int status = -1; std::string out, err; };
 
 struct RunOptions {
     int timeout_seconds = 0;  // the child is killed after that; 0 waits for ever
@@ -62,7 +57,8 @@ inline Result run(const std::vector<std::string>& args, const RunOptions& option
     for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
     // The sanitizer reserves far more address space than any cap would allow;
     // its own limits make an oversized allocation a report.
-    if (options.cap_memory && MORVAK_SANITIZED) changes.push_back(asan_options_with("max_allocation_size_mb=2048:hard_rss_limit_mb=2048"));
+    if (options.cap_memory && MORVAK_SANITIZED)
+        changes.push_back(asan_options_with("max_allocation_size_mb=2048:hard_rss_limit_mb=2048"));
     if (options.cap_memory && !MORVAK_SANITIZED) argv = {"prlimit", "--as=2147483648", "--"};
     if (options.timeout_seconds > 0) argv.insert(argv.end(), {"timeout", "-s", "KILL", std::to_string(options.timeout_seconds)});
     argv.push_back(options.program.empty() ? MORVAK_BINARY : options.program);
@@ -72,11 +68,9 @@ inline Result run(const std::vector<std::string>& args, const RunOptions& option
         env.erase(std::remove_if(env.begin(), env.end(), [&](const std::string& e) { return e.rfind(name, 0) == 0; }), env.end());
         if (change.size() >= name.size()) env.push_back(change);
     }
-    const auto c_strings = [](std::vector<std::string>& strings) {
-        std::vector<char*> out;
-        for (std::string& s : strings) out.push_back(s.data());
-        return out.push_back(nullptr), out;
-    };
+    std::vector<char*> argp(1, nullptr), envp(1, nullptr);  // each ends in a null
+    for (std::string& s : argv) argp.insert(argp.end() - 1, s.data());
+    for (std::string& s : env) envp.insert(envp.end() - 1, s.data());
     const auto contents = [](int fd) {
         std::string text(static_cast<size_t>(lseek(fd, 0, SEEK_END)), '\0');
         if (pread(fd, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) text.clear();
@@ -89,7 +83,7 @@ inline Result run(const std::vector<std::string>& args, const RunOptions& option
     posix_spawn_file_actions_adddup2(&actions, out, 1);
     posix_spawn_file_actions_adddup2(&actions, err, 2);
     pid_t pid = 0;
-    const int rc = posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, c_strings(argv).data(), c_strings(env).data());
+    const int rc = posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, argp.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     int wstatus = 0;
     while (rc == 0 && waitpid(pid, &wstatus, 0) < 0)
@@ -99,10 +93,13 @@ inline Result run(const std::vector<std::string>& args, const RunOptions& option
     return result;
 }
 
-// A fresh directory (under /tmp), removed with everything in it on destruction.
+// A fresh directory (under /tmp, or `parent`), removed with everything in it
+// on destruction.
 class TempDir {
 public:
-    TempDir() : TempDir("/tmp") {}
+    explicit TempDir(const std::string& parent = "/tmp") : path_(parent + "/morvak_test.XXXXXX") {
+        if (::mkdtemp(path_.data()) == nullptr) fail("mkdtemp");
+    }
     ~TempDir() {
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
@@ -111,17 +108,14 @@ public:
     TempDir& operator=(const TempDir&) = delete;
     // On tmpfs (/dev/shm) when it has `room` bytes free, else under /tmp.
     static TempDir on_tmpfs_if_room(uint64_t room) {
-        struct statvfs fs {};
-        return TempDir(::statvfs("/dev/shm", &fs) == 0 && uint64_t{fs.f_bavail} * fs.f_frsize >= room ? "/dev/shm" : "/tmp");
+        std::error_code ec;
+        return TempDir(std::filesystem::space("/dev/shm", ec).available >= room && !ec ? "/dev/shm" : "/tmp");
     }
 
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
 private:
-    explicit TempDir(const std::string& parent) : path_(parent + "/morvak_test.XXXXXX") {
-        if (::mkdtemp(path_.data()) == nullptr) fail("mkdtemp");
-    }
     std::string path_;
 };
 
@@ -143,12 +137,11 @@ private:
 
 inline std::string test_data_dir() { return MORVAK_TEST_DATA; }
 
-// Names of the files in the test data directory that end in `suffix`, sorted.
+// Names of the files in the test data directory that end in `suffix`.
 inline std::vector<std::string> test_data_files(const std::string& suffix) {
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(MORVAK_TEST_DATA))
         if (e.path().extension() == suffix) names.push_back(e.path().filename());
-    std::sort(names.begin(), names.end());
     return names;
 }
 
