@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <utility>
+
 #include "atoms/file_io.h"
 #include "bin/driver_state.h"
 #include "bin/file_sync.h"
@@ -113,7 +115,7 @@ int run_forward_conversion() {
         say_outcome(p.refusal);
         return 1;
     }
-    mp4_saved_moov_data = p.moov_payload;
+    mp4_saved_moov_data = std::move(p.moov_payload);  // the plan has its own copies to write
 
     int rc = claim_writes(static_cast<uint64_t>(mp4_orig_len));
     if (rc >= 0) return rc;

@@ -23,7 +23,8 @@ const std::string& vers_string() {
     return text;
 }
 
-uint64_t undo_record_room() { return vers_string().size() + 76; }
+// VERS, ORIG and the closing zero.
+uint64_t undo_record_room() { return 8 + vers_string().size() + kOrigSize + 4; }
 
 std::vector<unsigned char> tolv_header(uint64_t payload_len) {
     std::vector<unsigned char> b;

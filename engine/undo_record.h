@@ -29,7 +29,6 @@
 
 #include "atomstack/quicktime_stack.h"
 
-
 struct UndoRecord {
     uint64_t orig_size = 0;      // OFSZ: S
     uint64_t orig_mdat = 0;      // OMDT
@@ -41,7 +40,7 @@ struct UndoRecord {
 };
 
 const std::string& vers_string();
-// std::vector<unsigned char> the in-place record needs from M + 8 (N - H >= this).
+// The bytes the in-place record needs from M + 8 (N - H >= this).
 uint64_t undo_record_room();
 
 // The pieces of the in-place record, each written on its own.
