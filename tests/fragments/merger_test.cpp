@@ -92,6 +92,10 @@ std::string tables_of(const qt_stbl_info& t, const char* only) {
     show("sdtp", !t.sdtp.tbl.empty(), " " + to_hex(t.sdtp.tbl));
     for (const auto& s : t.saiz) show("saiz", true, list(s.tbl, number));
     for (const auto& s : t.saio) show("saio", true, list(s.offsets, number));
+    Bytes senc;  // the copy of the encryption information, as written
+    BeWriter w(senc);
+    t.senc.write_into(w);
+    show("senc", !senc.empty(), " " + std::to_string(senc.size()));
     for (const auto& s : t.sgpd) show("sgpd", true, list(s.entries, [](std::ostream& o, auto& e) { o << to_hex(e); }));
     for (const auto& s : t.sbgp)
         show("sbgp", true, list(s.tbl, [](std::ostream& o, auto r) { o << r.count << 'x' << r.group_index; }));
@@ -243,11 +247,12 @@ TEST(Merger, SamplesTheirChunksAndTimes) {
 }
 
 TEST(Merger, WhatATrafSaysBesideItsRunsFollowsTheKeptSamples) {
-    const Bytes encv = trak(1, kVide, hex(                                         // a protected sample description:
+    const Bytes protected_entry = hex(                                             // a protected sample description:
         "00000070 73747364 00000000 00000001 00000060 656E6376 000000000000 0001"  // stsd, 1 entry: encv
         "00000050 73696E66 0000000C 66726D61 61766331"                             //   sinf: frma 'avc1'
         "00000014 7363686D 00000000 63656E63 00010000"                             //     schm 'cenc' 1.0
-        "00000028 73636869 00000020 74656E63 00000000 0000 01 08 A7E61C373E219033C21091FA607BF3B8"));  // tenc: IV 8, KID
+        "00000028 73636869 00000020 74656E63 00000000 0000 01 08 A7E61C373E219033C21091FA607BF3B8");  // tenc: IV 8, KID
+    const Bytes encv = trak(1, kVide, protected_entry);
     // Two runs at 0x1100: 2 samples of 10 and 20 bytes, then one of 30; the
     // box before them comes after mfhd (16), the traf's header (8) and tfhd (16).
     const Bytes runs = cat({trun(0x201, 2, words({0x100, 10, 20})), trun(0x200, 1, words({30}))});
@@ -256,12 +261,23 @@ TEST(Merger, WhatATrafSaysBesideItsRunsFollowsTheKeptSamples) {
                                                     hex("0000")}));  // 10, 16 and 10 bytes
     const Bytes piff = atom("uuid", cat({hex("A2394F525A9B4F14A2446C427C648DF4 00000001 000001 10"),  // IV size 16
                                          Bytes(16, 0), words({3}), Bytes(48, 0xEE)}));               // KID, 3 IVs
-    // Then a moof without any: its sample and chunk get none.
-    auto aux = [&](const Bytes& box, unsigned header = 8) {
-        return std::vector<Moof>{{0x1000, moof({traf({tfhd(0x020000, 1), box, runs})}), header},
-                                 {0x2000, moof({traf({tfhd(0x020000, 1), trun(0x201, 1, words({0x100, 5}))})})}};
+    // Then a moof without any (or, for a clear lead, first): its sample and chunk get none.
+    auto aux = [&](const Bytes& box, unsigned header = 8, bool clear_lead = false) {
+        const Moof clear{clear_lead ? 0x800u : 0x2000u,
+                         moof({traf({tfhd(0x020000, 1), trun(0x201, 1, words({0x100, 5}))})})};
+        std::vector<Moof> moofs{{0x1000, moof({traf({tfhd(0x020000, 1), box, runs})}), header}};
+        moofs.insert(clear_lead ? moofs.begin() : moofs.end(), clear);
+        return moofs;
     };
     const Bytes one_offset = cat({saiz, full_atom("saio", 0, 0, words({1, 0x30}))});
+    // A movie whose three samples, one per chunk, have their information in
+    // one piece at 0x500: 8, 14 and 8 bytes.
+    const Bytes encrypted_samples = trak(1, kVide, cat({protected_entry, hex(
+        "00000018 73747473 00000000 00000001 00000003 000003E8"                    // stts: 3 x 1000
+        "0000001C 73747363 00000000 00000001 00000001 00000001 00000001"           // stsc: 1 per chunk
+        "00000020 7374737A 00000000 00000000 00000003 0000000A 00000014 0000001E"  // stsz: 10 20 30
+        "0000001C 7374636F 00000000 00000003 00000100 0000010A 0000011E"           // stco
+        "00000014 7361697A 00000000 00 00000003 080E08 00000014 7361696F 00000000 00000001 00000500")}));
     // The moov describes one 'roll' group (distance -1) and has a pssh.
     const Bytes pssh_a = full_atom("pssh", 0, 0, cat({Bytes(16, 0xAA), words({0})}));
     const Bytes pssh_b = full_atom("pssh", 0, 0, cat({Bytes(16, 0xBB), words({4, 0})}));
@@ -275,16 +291,24 @@ TEST(Merger, WhatATrafSaysBesideItsRunsFollowsTheKeptSamples) {
         full_atom("sdtp", 0, 0, hex("20 10"))})});  // the first two samples
     const Bytes second = moof({traf({
         sized, trun(0x001, 2, words({0x100})),  // the second sample lies past the end of the file
+        full_atom("sgpd", 1, 0, hex("73656967 00000002 00000001 ABCD")),  // 'seig', which no sample names
         full_atom("sgpd", 1, 0, hex("726F6C6C 00000002 00000001 FFFE")),
         full_atom("sbgp", 0, 0, hex("726F6C6C 00000001 00000002 00010001")),
         full_atom("subs", 0, 0, hex("00000001 00000001 0000")), full_atom("sdtp", 0, 0, hex("20"))})});
     check({
         {"saio with one offset: a run's information after that of the runs before", aux(one_offset),
          "#1 saiz 8 14 8 0 saio 4144 4166 0", "saiz saio", encv},
+        {"a clear lead: the samples before the first with information get none", aux(one_offset, 8, true),
+         "#1 saiz 0 8 14 8 saio 0 4144 4166 senc 66", "saiz saio senc", encv},
+        {"the movie's one offset for several chunks is split per chunk", aux(one_offset),
+         "#1 saiz 8 14 8 8 14 8 0 saio 1280 1288 1302 4144 4166 0", "saiz saio", encrypted_samples},
         {"saio with one offset per run", aux(cat({saiz, full_atom("saio", 0, 0, words({2, 0x30, 0x80}))})),
          "#1 saiz 8 14 8 0 saio 4144 4224 0", "saiz saio", encv},
         {"senc alone: IV size from the tenc, entries at moof body + 56, after a 16-byte moof header", aux(senc, 16),
          "#1 saiz 10 16 10 0 saio 4168 4194 0", "saiz saio", encv},
+        {"senc alone on a track without a protected description: the IV size from its entries",
+         aux(full_atom("senc", 0, 0, cat({words({3}), iv, iv, iv}))), "#1 saiz 8 8 8 0 saio 4160 4176 0", "saiz saio",
+         kMovie},
         {"PIFF's box with its own IV size, entries at moof body + 92", aux(piff),
          "#1 saiz 16 16 16 0 saio 4196 4228 0", "saiz saio", encv},
         {"a sample past the end of the file leaves nothing", aux(one_offset), "#1 saiz 8 14 saio 4144 left 1 left 1",
@@ -293,6 +317,9 @@ TEST(Merger, WhatATrafSaysBesideItsRunsFollowsTheKeptSamples) {
          {{0x1000, cat({pssh_a, pssh_b, first})}, {0x2000, cat({pssh_b, second})}},
          "#1 sdtp 20100000 20 sgpd FFFF FFFE sbgp 1x2 2x1 1x0 1x2 subs 2 4 5 raw 32 raw 36 left 1",
          "sdtp sgpd sbgp subs", groups, 0x210A},
+        {"a fragment without groups first",
+         {{0x800, moof({traf({sized, trun(0x001, 2, words({0x100}))})})}, {0x1000, cat({pssh_a, first})}},
+         "#1 sdtp 00002010 0000 sgpd FFFF FFFE sbgp 2x0 1x2 2x1 1x0 subs 4 6 raw 32", "sdtp sgpd sbgp subs", groups},
     });
 }
 
