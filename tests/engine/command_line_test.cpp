@@ -19,6 +19,11 @@ TEST(CommandLine, StatusAndLines) {
     const tool::TempDir dir;
     const std::string file = dir.file("plain.mp4"), link = dir.file("link.mp4");
     mp4b::write_file(file, {mp4b::ftyp("isom", 0, {}), mp4b::moov_with_payload(200, false), mp4b::raw("mdat")});
+    // An image file (another brand, with an ftyp); a fragmented file whose moov has no room for the undo record.
+    const std::string still = dir.file("still.heic"), tiny = dir.file("tiny.mp4");
+    mp4b::write_file(still, {mp4b::ftyp("heic", 0, {"mif1"}), mp4b::moov_with_payload(200, true), mp4b::raw("mdat")});
+    mp4b::write_file(tiny, {mp4b::ftyp("isom", 0, {}), mp4b::moov_with_payload(40, true), mp4b::raw("moof"),
+                            mp4b::raw("mdat")});
     ASSERT_EQ(symlink(file.c_str(), link.c_str()), 0);
     const tool::Bytes before = tool::read_file(file);
     const struct { std::vector<std::string> args; int status; std::string out, err; } rows[] = {
@@ -32,6 +37,8 @@ TEST(CommandLine, StatusAndLines) {
         {{"--dbg-force-tkhd-v1", "--dbg-force-mdhd-v1", "--dbg-force-mvhd-v1", "--dbg-force-co64",
           "--dbg-force-mdat64", "-dbg-move-moov", "-f", dir.file("missing.mp4"), "-f", file},
          1, "", kPlain},
+        {{"-f", still}, 1, "", "Not an MP4 file\n"},
+        {{"-f", tiny}, 1, "", "moov atom is too small for the undo record\n"},
         {{"-f", dir.file("missing.mp4")}, 1, "", "Not a file\n"},
         {{"--undo", "-f", dir.path()}, 1, "", "Not a file\n"},
         {{"-f", link}, 1, "", "Not a file\n"},

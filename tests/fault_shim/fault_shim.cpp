@@ -5,7 +5,8 @@
 //   MORVAK_FAULT_AT=k  MORVAK_FAULT_MODE=kill|cut|fail
 //   MORVAK_FAULT_COUNT_FILE=path   receives the number of calls at a normal exit
 // It also starts another writer when asked: a child that opens
-// MORVAK_FAULT_WRITER for writing before the n-th pread
+// MORVAK_FAULT_WRITER for reading and writing (the test's own writer opens
+// it write-only) before the n-th pread
 // (MORVAK_FAULT_WRITER_AT=read:n) or the k-th counted call (change:k), writes
 // the size it found to MORVAK_FAULT_WRITER_REPORT once its open has returned,
 // and holds the file until the program is gone. The program goes on once
@@ -51,7 +52,7 @@ void start_writer(int fd) {
         close_range(static_cast<unsigned>(ready[1]) + 1, ~0u, 0);
         struct stat st {};
         const char* report = getenv("MORVAK_FAULT_WRITER_REPORT");
-        if (fstat(open(path, O_WRONLY | O_CLOEXEC), &st) == 0 && report != nullptr) put_number(report, st.st_size);
+        if (fstat(open(path, O_RDWR | O_CLOEXEC), &st) == 0 && report != nullptr) put_number(report, st.st_size);
         const bool told = write(ready[1], "x", 1) == 1;
         for (int i = 0; told && i < 30000 && getppid() == program; ++i) usleep(1000);
         _exit(0);
