@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 struct quicktime_atom {
     uint64_t start_offset = 0;          // first byte of the header
@@ -65,3 +66,7 @@ void quicktime_walk(quicktime_stack* qt, const quicktime_atom* parent, Visit&& v
         if (!quicktime_stack_read_atom(qt, top, &child) || !visit(child)) break;
     }
 }
+
+// The atom's whole payload into `out`, read from its data start; false when
+// it cannot be read whole. Empties the stack.
+bool quicktime_read_payload(quicktime_stack* qt, quicktime_atom atom, std::vector<unsigned char>& out);

@@ -3,17 +3,6 @@
 #include "engine/rebuild.h"
 #include "engine/undo_record.h"
 
-namespace {
-
-bool read_payload(quicktime_stack* qt, quicktime_atom moov, std::vector<unsigned char>& out) {
-    out.resize(moov.data_length);
-    quicktime_stack_empty(qt);
-    const long got = quicktime_stack_read(qt, &moov, out.data(), static_cast<long>(moov.data_length));
-    return got >= 0 && static_cast<uint64_t>(got) == moov.data_length;
-}
-
-}  // namespace
-
 ConversionPlan plan_conversion(quicktime_stack* qt, qt_moov_info& movie, const ConversionInput& in) {
     ConversionPlan p;
     p.scan = scan_file(qt);
@@ -24,7 +13,7 @@ ConversionPlan plan_conversion(quicktime_stack* qt, qt_moov_info& movie, const C
     const quicktime_atom& moov = p.scan.moov;
     p.refusal = check_moov_size(moov);
     if (!p.refusal.ok()) return p;
-    if (!read_payload(qt, moov, p.moov_payload)) {
+    if (!quicktime_read_payload(qt, moov, p.moov_payload)) {
         p.refusal = {Msg::failed_read_moov};
         return p;
     }

@@ -36,9 +36,7 @@ bool read_saved_moov(quicktime_stack* qt, uint64_t at, std::vector<unsigned char
         moov.data_length > kMaxMoovPayload) {
         return false;
     }
-    payload.resize(moov.data_length);
-    const long got = quicktime_stack_read(qt, &moov, payload.data(), static_cast<long>(moov.data_length));
-    return got >= 0 && static_cast<uint64_t>(got) == moov.data_length;
+    return quicktime_read_payload(qt, moov, payload);
 }
 
 UndoPlan refused(Msg msg, uint64_t a = 0, uint64_t b = 0) {
