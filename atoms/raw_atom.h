@@ -13,7 +13,14 @@ using RawAtom = std::vector<unsigned char>;
 
 class RawAtomList {
 public:
-    void add(const ChildAtom& child) { atoms_.emplace_back(child.atom, child.atom + child.size); }
+    // A child of size 0 runs to its parent's end; its copy states its length,
+    // as it may not stay last.
+    void add(const ChildAtom& child) {
+        atoms_.emplace_back(child.atom, child.atom + child.size);
+        if (be::read_u32(child.atom) == 0 && child.size <= UINT32_MAX) {
+            be::put_u32(atoms_.back().data(), static_cast<uint32_t>(child.size));
+        }
+    }
     // Adds the atom unless one with the same bytes is there already.
     void add_once(const RawAtom& atom) {
         if (std::find(atoms_.begin(), atoms_.end(), atom) == atoms_.end()) atoms_.push_back(atom);

@@ -1,6 +1,7 @@
 #include "movie/sample_protection.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "atoms/child_walk.h"
 #include "atoms/fourcc.h"
@@ -49,6 +50,20 @@ void read_sinf(const ChildAtom& sinf, SampleProtection& p) {
     });
 }
 
+// Where a sample entry's children begin, after its fixed fields: a visual
+// entry's 78 bytes, an audio entry's 28 (QuickTime sound version 1 adds 16
+// bytes, version 2 adds 36); an entry of another kind is tried at each.
+std::vector<size_t> child_offsets(const ChildAtom& entry) {
+    constexpr size_t kVisual = 78, kAudio = 28, kSoundVersionAt = 8;
+    std::vector<size_t> at;
+    if (entry.type != fourcc("encv") && entry.body_len() >= kSoundVersionAt + 2) {
+        const uint16_t version = be::read_u16(entry.body() + kSoundVersionAt);
+        at.push_back(kAudio + (version == 1 ? 16 : version == 2 ? 36 : 0));
+    }
+    if (entry.type != fourcc("enca")) at.push_back(kVisual);
+    return at;
+}
+
 }  // namespace
 
 SampleProtection sample_protection(const RawAtom& stsd, uint32_t description_index) {
@@ -57,17 +72,11 @@ SampleProtection sample_protection(const RawAtom& stsd, uint32_t description_ind
     uint32_t index = 0;
     walk_children(stsd.data() + 8 + kStsdHeadBytes, stsd.size() - 8 - kStsdHeadBytes, [&](const ChildAtom& entry) {
         if (++index != description_index) return;
-        // Where a sample entry's children begin depends on its kind (visual,
-        // audio in three QuickTime versions, text ...): look for sinf at
-        // every position instead, taking the first whose box fits.
-        const unsigned char* body = entry.body();
-        const size_t len = entry.body_len();
-        for (size_t at = 0; at + 8 <= len; ++at) {
-            if (be::read_u32(body + at + 4) != fourcc("sinf")) continue;
-            const uint32_t size = be::read_u32(body + at);
-            if (size < 8 || size > len - at) continue;
-            read_sinf(ChildAtom{fourcc("sinf"), body + at, size}, p);
-            return;
+        for (size_t at : child_offsets(entry)) {
+            if (at > entry.body_len() || p.known) continue;
+            walk_children(entry.body() + at, entry.body_len() - at, [&](const ChildAtom& c) {
+                if (c.type == fourcc("sinf") && !p.known) read_sinf(c, p);
+            });
         }
     });
     return p;

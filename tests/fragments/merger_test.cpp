@@ -248,7 +248,9 @@ TEST(Merger, SamplesTheirChunksAndTimes) {
 
 TEST(Merger, WhatATrafSaysBesideItsRunsFollowsTheKeptSamples) {
     const Bytes protected_entry = hex(                                             // a protected sample description:
-        "00000070 73747364 00000000 00000001 00000060 656E6376 000000000000 0001"  // stsd, 1 entry: encv
+        "000000B6 73747364 00000000 00000001 000000A6 656E6376 000000000000 0001"  // stsd, 1 entry: encv
+        "0000 0000 00000000 00000000 00000000 0010 0010 00480000 00480000 00000000 0001"  // its visual fields:
+        "00000000000000000000000000000000 00000000000000000000000000000000 0018 FFFF"     //   16 x 16, no name
         "00000050 73696E66 0000000C 66726D61 61766331"                             //   sinf: frma 'avc1'
         "00000014 7363686D 00000000 63656E63 00010000"                             //     schm 'cenc' 1.0
         "00000028 73636869 00000020 74656E63 00000000 0000 01 08 A7E61C373E219033C21091FA607BF3B8");  // tenc: IV 8, KID
