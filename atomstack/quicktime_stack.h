@@ -1,12 +1,13 @@
 // The atom stack: reads atom headers and bytes of one open file through a
-// stack of atom records whose top is the container being read.
+// stack of atom records whose top is the container being read. A thin face
+// of the file reader (atomstack/file_reader.h) and of the one header rule
+// (atoms/atom_header.h), for code that walks a file atom by atom.
 //
 // Records are plain values. Each carries its own read position, so a record
 // copied out of the stack reads from where it stood when copied, and pushing
 // a record to read its children leaves the caller's copy unmoved.
 //
-// Headers at any level may use the 16-byte form (size field 1) or size 0
-// (the atom runs to its parent's end). An atom that claims to run past its
+// An atom that claims to run past its
 // parent's end (a recording cut short) is still returned with its declared
 // extent, but the parent's position stops at the parent's end, so a walk
 // always ends; reads never go past the end of the file.
@@ -14,6 +15,8 @@
 
 #include <cstdint>
 #include <vector>
+
+#include "atomstack/file_reader.h"
 
 struct quicktime_atom {
     uint64_t start_offset = 0;          // first byte of the header
@@ -32,6 +35,8 @@ struct quicktime_stack;
 
 quicktime_stack* quicktime_stack_create(int reserved);
 int quicktime_stack_assign_fd(quicktime_stack* qt, int fd);
+// The reader bound to the stack's file, as long as the file was when bound.
+const FileReader& quicktime_stack_reader(quicktime_stack* qt);
 // Leaves a single root record over the whole file, positioned at offset 0.
 void quicktime_stack_empty(quicktime_stack* qt);
 void quicktime_stack_push(quicktime_stack* qt, const quicktime_atom* atom);
@@ -40,8 +45,7 @@ void quicktime_stack_pop(quicktime_stack* qt);
 // The record's position becomes its data start plus offset.
 void quicktime_stack_seek(quicktime_stack* qt, quicktime_atom* atom, long offset);
 // Reads the child at the parent's position into out and moves the parent past
-// it. Zero when no complete header fits before the parent's end or the header
-// is malformed (size 2 to 7, or a 64-bit size below 16).
+// it. Zero when no header can be read there.
 int quicktime_stack_read_atom(quicktime_stack* qt, quicktime_atom* parent, quicktime_atom* out);
 // Bytes read from the record's position, at most count, never past its end or
 // the end of the file; the position moves past them.
