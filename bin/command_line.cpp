@@ -29,6 +29,7 @@ const FlagWord kFlagWords[] = {
     {"dbg-force-co64", &dbg_force_co64},
     {"dbg-force-mdat64", &dbg_force_mdat64},
     {"dbg-move-moov", &debug_move_moov},
+    {"dbg-count-reads", &dbg_count_reads},
 };
 
 }  // namespace

@@ -7,8 +7,8 @@
 
 #include "atoms/file_io.h"
 #include "bin/command_line.h"
-#include "bin/file_sync.h"
 #include "bin/driver_state.h"
+#include "bin/file_sync.h"
 #include "bin/forward.h"
 #include "bin/messages.h"
 #include "bin/undo.h"
@@ -44,6 +44,7 @@ int start_up() {
     return -1;
 }
 
+// Binds the atom stack to the file as it is now; the engine reads through it.
 int bind_atom_stack() {
     if (mp4_qt != nullptr) mp4_qt = quicktime_stack_destroy(mp4_qt);
     mp4_orig_len = lseek(mp4_fd, 0, SEEK_END);
@@ -65,8 +66,7 @@ int bind_atom_stack() {
 
 // Carries out what the journal of an interrupted run calls for; the file
 // is writable by now.
-Recovery recover(const InterruptedRun& found) {
-    const RecoveryPlan plan = plan_recovery(mp4_fd, found);
+Recovery recover(const RecoveryPlan& plan) {
     if (plan.outcome == Recovery::failed || plan.outcome == Recovery::nothing) return plan.outcome;
     if (plan.restore && (!write_buffer_at(mp4_fd, static_cast<off_t>(plan.restore->at), plan.restore->bytes) ||
                          !sync_file(mp4_fd))) {
@@ -76,20 +76,18 @@ Recovery recover(const InterruptedRun& found) {
     return plan.outcome;
 }
 
-}  // namespace
+int run_job() {
+    int rc = bind_atom_stack();
+    if (rc >= 0) return rc;
+    const FileReader& file = quicktime_stack_reader(mp4_qt);
+    const FileTail tail = read_tail(file);
+    const FoundJournal found = find_journal(tail.bytes.data(), tail.bytes.size(), file.size());
+    if (found.state == JournalState::none) return do_undo ? run_undo() : run_forward_conversion(&tail);
 
-int run_driver(int argc, char** argv) {
-    int rc = parse_command_line(argc, argv);
+    const RecoveryPlan plan = plan_recovery(file, found);
+    rc = plan.outcome == Recovery::failed ? -1 : claim_writes(file.size());
     if (rc >= 0) return rc;
-    rc = start_up();
-    if (rc >= 0) return rc;
-    const InterruptedRun found = find_interrupted_run(mp4_fd);
-    Recovery recovery = Recovery::nothing;
-    if (found.state != JournalState::none) {
-        rc = claim_writes(found.file_size);
-        if (rc >= 0) return rc;
-        recovery = recover(found);
-    }
+    const Recovery recovery = recover(plan);
     if (recovery == Recovery::failed) {
         say("Cannot recover from an interrupted run\n");
         return 1;
@@ -103,8 +101,23 @@ int run_driver(int argc, char** argv) {
         if (rc != 0 || do_undo) return rc;
         rc = bind_atom_stack();
         if (rc >= 0) return rc;
-    } else if (recovery == Recovery::restored_original && do_undo) {
-        return 0;
+    } else if (do_undo) {
+        return 0;  // the original is back: nothing left to undo
     }
-    return do_undo ? run_undo() : run_forward_conversion();
+    return do_undo ? run_undo() : run_forward_conversion(nullptr);
+}
+
+}  // namespace
+
+int run_driver(int argc, char** argv) {
+    int rc = parse_command_line(argc, argv);
+    if (rc >= 0) return rc;
+    rc = start_up();
+    if (rc < 0) rc = run_job();
+    if (dbg_count_reads) {
+        const ReadCounters& c = FileReader::counters();
+        say("reads: %llu calls, %llu bytes\n", static_cast<unsigned long long>(c.reads.load()),
+            static_cast<unsigned long long>(c.bytes.load()));
+    }
+    return rc;
 }

@@ -7,16 +7,14 @@ ExclusiveFile mp4_access;
 int mp4_fd = -1;
 quicktime_stack* mp4_qt = nullptr;
 bool do_undo = false;
-bool is_mp4_ftype = false;
 bool dbg_force_mvhd_v1 = false;
 bool dbg_force_tkhd_v1 = false;
 bool dbg_force_mdhd_v1 = false;
 bool dbg_force_co64 = false;
 bool dbg_force_mdat64 = false;
 bool debug_move_moov = false;
+bool dbg_count_reads = false;
 off_t mp4_orig_len = 0;
-quicktime_atom mp4_ftyp, mp4_moov, mp4_mdat, mp4_first_moof, mp4_mvex;
-std::vector<unsigned char> mp4_saved_moov_data;
 qt_moov_info mp4_moov_info;
 
 int claim_writes(uint64_t expected_size) {

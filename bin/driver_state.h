@@ -1,11 +1,12 @@
 // Process-wide state of the driver: the one file, its descriptor, the atom
-// stack bound to it, the atoms located by the scan, and the saved movie atom.
+// stack bound to it (through which the engine reads it), the switches, and
+// the movie being built.
 #pragma once
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "atomstack/quicktime_stack.h"
 #include "bin/exclusive_file.h"
@@ -16,12 +17,10 @@ extern ExclusiveFile mp4_access;
 extern int mp4_fd;
 extern quicktime_stack* mp4_qt;
 extern bool do_undo;
-extern bool is_mp4_ftype;
 extern bool dbg_force_mvhd_v1, dbg_force_tkhd_v1, dbg_force_mdhd_v1, dbg_force_co64, dbg_force_mdat64;
 extern bool debug_move_moov;
+extern bool dbg_count_reads;
 extern off_t mp4_orig_len;
-extern quicktime_atom mp4_ftyp, mp4_moov, mp4_mdat, mp4_first_moof, mp4_mvex;
-extern std::vector<unsigned char> mp4_saved_moov_data;
 extern qt_moov_info mp4_moov_info;
 
 // Before a group of writes: -1 when the file is still this run's alone and

@@ -2,8 +2,6 @@
 
 #include <unistd.h>
 
-#include <utility>
-
 #include "atoms/file_io.h"
 #include "bin/driver_state.h"
 #include "bin/file_sync.h"
@@ -21,14 +19,14 @@ void release_file() {
 // The scan's verdict, with the offsets it prints after it.
 void say_scan_refusal(const ScanResult& s) {
     using ull = unsigned long long;
-    if (s.verdict == Msg::not_mp4 && !atom_found(s.ftyp)) say("Warning: Quicktime file without ftyp atom\n");
+    if (s.verdict == Msg::not_mp4 && !s.ftyp.found) say("Warning: Quicktime file without ftyp atom\n");
     say_outcome({s.verdict});
     if (s.verdict == Msg::not_quicktime) {
-        say("moov @ %llu\n", ull(s.moov.absolute_data_offset));
-        say("mdat @ %llu\n", ull(s.mdat.absolute_data_offset));
+        say("moov @ %llu\n", ull(s.moov.data_offset()));
+        say("mdat @ %llu\n", ull(s.mdat.data_offset()));
     } else if (s.verdict == Msg::not_fragmented) {
-        say("moof @ %llu\n", ull(s.first_moof.absolute_data_offset));
-        say("mvex @ %llu\n", ull(s.mvex.absolute_data_offset));
+        say("moof @ %llu\n", ull(s.first_moof.data_offset()));
+        say("mvex @ %llu\n", ull(s.mvex.data_offset()));
     }
 }
 
@@ -60,7 +58,7 @@ bool sync_or_say() {
 // when this fails too, the journal is still there for the next run.
 int roll_back(const ConversionPlan& p, bool in_place_started) {
     if (in_place_started &&
-        (!write_buffer_at(mp4_fd, static_cast<off_t>(p.scan.moov.start_offset), p.original_moov) || !sync_file(mp4_fd))) {
+        (!write_buffer_at(mp4_fd, static_cast<off_t>(p.scan.moov.atom.start), p.original_moov) || !sync_file(mp4_fd))) {
         return 1;
     }
     if (ftruncate(mp4_fd, mp4_orig_len) == 0) sync_file(mp4_fd);
@@ -97,16 +95,11 @@ int write_conversion(const ConversionPlan& p) {
 
 }  // namespace
 
-int run_forward_conversion() {
+int run_forward_conversion(const FileTail* tail) {
     const WriteOptions options{dbg_force_mvhd_v1, dbg_force_tkhd_v1, dbg_force_mdhd_v1, dbg_force_co64};
-    ConversionPlan p = plan_conversion(
-        mp4_qt, mp4_moov_info, ConversionInput{static_cast<uint64_t>(mp4_orig_len), dbg_force_mdat64, debug_move_moov, options});
-    mp4_ftyp = p.scan.ftyp;
-    mp4_moov = p.scan.moov;
-    mp4_mdat = p.scan.mdat;
-    mp4_first_moof = p.scan.first_moof;
-    mp4_mvex = p.scan.mvex;
-    is_mp4_ftype = p.scan.mp4_brand;
+    const ConversionPlan p =
+        plan_conversion(quicktime_stack_reader(mp4_qt), mp4_moov_info,
+                        ConversionInput{static_cast<uint64_t>(mp4_orig_len), dbg_force_mdat64, debug_move_moov, options, tail});
     if (p.scan.verdict != Msg::none) {
         say_scan_refusal(p.scan);
         return 1;
@@ -115,8 +108,6 @@ int run_forward_conversion() {
         say_outcome(p.refusal);
         return 1;
     }
-    mp4_saved_moov_data = std::move(p.moov_payload);  // the plan has its own copies to write
-
     int rc = claim_writes(static_cast<uint64_t>(mp4_orig_len));
     if (rc >= 0) return rc;
     say_merge_warnings(p.merged);

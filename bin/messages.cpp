@@ -8,6 +8,7 @@ const char* text(Msg m) {
         case Msg::not_quicktime: return "Not a quicktime file in general\n";
         case Msg::not_mp4: return "Not an MP4 file\n";
         case Msg::not_fragmented: return "Not a fragmented MP4 file\n";
+        case Msg::holds_undo_record: return "File already holds an undo record\n";
         case Msg::moov_too_large: return "moov atom is too large\n";
         case Msg::failed_read_moov: return "Failed to read moov atom\n";
         case Msg::moov_overlaps_mdat: return "moov overlaps mdat\n";

@@ -20,12 +20,11 @@ int fail(Msg m) {
 }  // namespace
 
 int run_undo() {
-    UndoPlan plan = plan_undo(mp4_qt);
+    const UndoPlan plan = plan_undo(quicktime_stack_reader(mp4_qt));
     if (!plan.refusal.ok()) {
         say_outcome(plan.refusal);
         return 1;
     }
-    mp4_saved_moov_data.assign(plan.restored_moov.begin() + 8, plan.restored_moov.end());
 
     const int claimed = claim_writes(static_cast<uint64_t>(mp4_orig_len));
     if (claimed >= 0) return claimed;

@@ -1,14 +1,17 @@
-// The forward conversion, decided before any write: the scan, every check,
-// the new movie atom, the relocation and the journal. The driver carries out
-// the writes it lists, in the order that keeps the file recoverable.
+// The forward conversion, decided before any write: one walk over the file's
+// top-level atoms (the scan, the moov, every fragment merged as it is met),
+// every check, the new movie atom, the relocation and the journal. The
+// driver carries out the writes it lists, in the order that keeps the file
+// recoverable.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "atoms/write_options.h"
-#include "atomstack/quicktime_stack.h"
+#include "atomstack/file_reader.h"
 #include "engine/journal.h"
+#include "engine/recovery.h"
 #include "engine/relocation.h"
 #include "engine/scan.h"
 #include "fragments/merger.h"
@@ -19,6 +22,7 @@ struct ConversionInput {
     bool force_mdat64;
     bool debug_move_moov;  // relocate only: no new movie atom
     WriteOptions write;
+    const FileTail* tail = nullptr;  // the file's last bytes, when read already
 };
 
 struct ConversionPlan {
@@ -28,10 +32,11 @@ struct ConversionPlan {
     std::vector<unsigned char> original_moov; // the same with its header
     std::vector<unsigned char> new_moov;      // empty in the debug mode
     MergeReport merged;
+    uint64_t fragments = 0;    // moof atoms met
     RelocationPlan relocation;
     uint64_t new_moov_at = 0;  // right after the appended copy
     Journal journal;           // at the end of the converted file
 };
 
 // movie: the tree to fill with the new movie (the driver's).
-ConversionPlan plan_conversion(quicktime_stack* qt, qt_moov_info& movie, const ConversionInput& in);
+ConversionPlan plan_conversion(const FileReader& file, qt_moov_info& movie, const ConversionInput& in);

@@ -11,6 +11,7 @@ enum class Msg {
     not_quicktime,
     not_mp4,
     not_fragmented,
+    holds_undo_record,
     // The conversion's checks before the first write.
     moov_too_large,
     failed_read_moov,

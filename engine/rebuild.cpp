@@ -1,104 +1,82 @@
 #include "engine/rebuild.h"
 
-#include <algorithm>
-
 #include "atoms/be.h"
+#include "atoms/child_walk.h"
 #include "atoms/fourcc.h"
 #include "movie/durations.h"
 
 namespace {
-
-// A moof beyond this is not a real fragment; it is passed over.
-constexpr uint64_t kMaxMoofPayload = 0x1FFFFFF;
-
-// Every moof from the first one to the original end of the file, in file
-// order. They lie in the region that the relocation leaves untouched, so
-// their offsets hold before and after it.
-std::vector<quicktime_atom> list_moofs(quicktime_stack* qt, const quicktime_atom& first_moof, uint64_t file_size) {
-    quicktime_atom span = first_moof;
-    span.absolute_data_offset = first_moof.start_offset;
-    span.end_offset = file_size;
-    span.data_length = span.end_offset - span.start_offset;
-    span.is_64bit = 0;
-    span.is_container = 1;
-    std::vector<quicktime_atom> moofs;
-    quicktime_walk(qt, &span, [&](const quicktime_atom& atom) {
-        if (atom.type == fourcc("moof")) moofs.push_back(atom);
-        return true;
-    });
-    return moofs;
-}
 
 // A moof cut off by the end of the file (a recording that stopped while its
 // fragment was being written) is merged as far as it goes: the children cut
 // off are shortened to what is there, so that their samples count as left
 // out rather than vanish.
 void shorten_cut_children(unsigned char* body, size_t len) {
-    size_t at = 0;
-    while (len - at >= 8) {
-        uint32_t size = be::read_u32(body + at);
-        if (size < 8) return;
-        if (size > len - at) {
-            size = static_cast<uint32_t>(len - at);
-            be::put_u32(body + at, size);
-            if (be::read_u32(body + at + 4) == fourcc("traf")) shorten_cut_children(body + at + 8, size - 8);
-            return;
-        }
-        at += size;
-    }
-}
-
-// False when a moof cannot be read whole although the file holds it: its
-// samples would be missing without a word.
-bool merge_fragments(quicktime_stack* qt, qt_moov_info& movie, const quicktime_atom& first_moof, uint64_t file_size,
-                     MergeReport& total) {
-    std::vector<quicktime_atom> moofs = list_moofs(qt, first_moof, file_size);
-    std::vector<uint64_t> moof_starts;
-    for (const quicktime_atom& m : moofs) moof_starts.push_back(m.start_offset);
-    MergeBounds bounds{file_size, file_size};
-    bounds.moof_starts = &moof_starts;
-
-    std::vector<unsigned char> buffer;
-    for (quicktime_atom& atom : moofs) {
-        if (atom.data_length == 0 || atom.data_length > kMaxMoofPayload) continue;
-        const uint64_t held = std::min(atom.end_offset, file_size) - atom.absolute_data_offset;
-        buffer.resize(atom.data_length);
-        const long got = quicktime_stack_read(qt, &atom, buffer.data(), static_cast<long>(atom.data_length));
-        if (got < 0 || static_cast<uint64_t>(got) != held) return false;
-        buffer.resize(held);
-        if (held < atom.data_length) shorten_cut_children(buffer.data(), buffer.size());
-        const MergeReport r = append_from_moof_atom(movie, buffer.data(), buffer.size(), atom.start_offset, bounds,
-                                                    static_cast<unsigned>(atom.absolute_data_offset - atom.start_offset));
-        total.unlocated_trafs += r.unlocated_trafs;
-        total.samples_left_out += r.samples_left_out;
-        if (r.too_many_samples) {
-            total.too_many_samples = true;  // refused: no point merging on
-            break;
-        }
-    }
-    return true;
+    walk_children(
+        body, len,
+        [&](const ChildAtom& c) {
+            if (!c.cut) return;
+            unsigned char* atom = body + (c.atom - body);
+            if (c.header == 16) be::put_u64(atom + 8, c.size);
+            else be::put_u32(atom, static_cast<uint32_t>(c.size));
+            if (c.type == fourcc("traf")) shorten_cut_children(atom + c.header, c.size - c.header);
+        },
+        true);
 }
 
 }  // namespace
 
-NewMovie build_new_movie(quicktime_stack* qt, qt_moov_info& movie, const std::vector<unsigned char>& moov_payload,
-                         const quicktime_atom& first_moof, uint64_t file_size, const WriteOptions& options) {
+FragmentMerge::FragmentMerge(qt_moov_info& movie, uint64_t file_size)
+    : movie_(movie), bounds_{file_size, file_size} {
+    bounds_.moof_starts = &moof_starts_;
+}
+
+void FragmentMerge::start(const std::vector<unsigned char>& moov_payload) {
+    movie_.parse_atom_data(moov_payload.data(), moov_payload.size());
+    too_large_ = movie_.declares_too_many_samples();
+    started_ = true;
+}
+
+void FragmentMerge::add(const AtomHeader& moof, const unsigned char* held, size_t len) {
+    moof_starts_.push_back(moof.start);
+    merge_pending();
+    pending_ = moof;
+    pending_bytes_.assign(held, held + len);
+    has_pending_ = true;
+}
+
+void FragmentMerge::merge_pending() {
+    if (!has_pending_) return;
+    has_pending_ = false;
+    // Refused either way: no point merging on.
+    if (too_large_ || unreadable_ || total_.too_many_samples || pending_bytes_.empty()) return;
+    if (pending_.end - pending_.body() > pending_bytes_.size()) shorten_cut_children(pending_bytes_.data(), pending_bytes_.size());
+    const MergeReport r = append_from_moof_atom(movie_, pending_bytes_.data(), pending_bytes_.size(), pending_.start,
+                                                bounds_, pending_.header);
+    total_.unlocated_trafs += r.unlocated_trafs;
+    total_.samples_left_out += r.samples_left_out;
+    total_.too_many_samples = total_.too_many_samples || r.too_many_samples;
+}
+
+NewMovie FragmentMerge::finish(const WriteOptions& options) {
+    merge_pending();
+    std::vector<unsigned char>().swap(pending_bytes_);
     NewMovie out;
-    movie.parse_atom_data(moov_payload.data(), moov_payload.size());
-    if (movie.declares_too_many_samples()) {
+    out.merged = total_;
+    if (too_large_) {
         out.refusal = {Msg::moov_too_large};
         return out;
     }
-    if (!merge_fragments(qt, movie, first_moof, file_size, out.merged)) {
+    if (unreadable_) {
         out.refusal = {Msg::failed_read_moof};
         return out;
     }
-    if (!rewrite_durations(movie, options)) {
+    if (!rewrite_durations(movie_, options)) {
         out.refusal = {Msg::track_timeline_too_long};
         return out;
     }
     BeWriter w(out.atom);
-    movie.write_into(w, options);
+    movie_.write_into(w, options);
     // Table fields and atom sizes are 32-bit inside the movie atom; wrapped,
     // they would describe other samples than the file holds.
     if (out.merged.too_many_samples || w.count_overflowed()) {

@@ -10,15 +10,15 @@ uint64_t mdat_header_size(uint64_t file_size, bool force_mdat64) {
     return (file_size >= kMdat64From || force_mdat64) ? 16 : 8;
 }
 
-Outcome check_moov_size(const quicktime_atom& moov) {
-    if (moov.data_length - 8 > kMaxMoovPayload - 8 || moov.is_64bit) return {Msg::moov_too_large};
+Outcome check_moov_size(const AtomHeader& moov) {
+    if (moov.end - moov.body() - 8 > kMaxMoovPayload - 8 || moov.header == 16) return {Msg::moov_too_large};
     return {};
 }
 
-Outcome check_moov_placement(const quicktime_atom& moov, const quicktime_atom& first_mdat, uint64_t file_size,
+Outcome check_moov_placement(const AtomHeader& moov, const AtomHeader& first_mdat, uint64_t file_size,
                              bool force_mdat64) {
-    if (moov.absolute_data_offset + moov.data_length > first_mdat.start_offset) return {Msg::moov_overlaps_mdat};
-    if (moov.data_length < mdat_header_size(file_size, force_mdat64) + undo_record_room()) {
+    if (moov.end > first_mdat.start) return {Msg::moov_overlaps_mdat};
+    if (moov.end - moov.body() < mdat_header_size(file_size, force_mdat64) + undo_record_room()) {
         return {Msg::moov_too_small};
     }
     return {};

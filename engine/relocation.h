@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "atomstack/quicktime_stack.h"
+#include "atoms/atom_header.h"
 #include "engine/outcome.h"
 
 struct PlannedWrite {
@@ -41,9 +41,9 @@ constexpr uint64_t kMaxMoovPayload = 16777216;
 uint64_t mdat_header_size(uint64_t file_size, bool force_mdat64);
 
 // The moov's own limits: a payload of 8 to 16 MiB, an 8-byte header.
-Outcome check_moov_size(const quicktime_atom& moov);
+Outcome check_moov_size(const AtomHeader& moov);
 // Its place: before the first mdat, with room for the undo record.
-Outcome check_moov_placement(const quicktime_atom& moov, const quicktime_atom& first_mdat, uint64_t file_size,
+Outcome check_moov_placement(const AtomHeader& moov, const AtomHeader& first_mdat, uint64_t file_size,
                              bool force_mdat64);
 
 RelocationPlan plan_relocation(const RelocationInput& in);

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "atoms/be.h"
+#include "atoms/child_walk.h"
 #include "atoms/fourcc.h"
 
 namespace {
@@ -21,9 +22,6 @@ constexpr uint32_t kMp4Brands[] = {
     fourcc("3gp8"), fourcc("3gp9"), fourcc("3g2a"), fourcc("qt  "),
 };
 
-// The most of an ftyp payload looked at: 126 compatible brands.
-constexpr long kBrandBytes = 512;
-
 }  // namespace
 
 bool is_ftyp_mp4_brand(unsigned int brand) {
@@ -38,37 +36,46 @@ bool check_ftyp(const unsigned char* data, int len) {
     return mp4;
 }
 
-ScanResult scan_file(quicktime_stack* qt) {
-    ScanResult r;
-    quicktime_walk(qt, nullptr, [&](const quicktime_atom& atom) {
-        quicktime_atom* slot = nullptr;
-        if (atom.type == fourcc("ftyp")) slot = &r.ftyp;
-        else if (atom.type == fourcc("moov")) slot = &r.moov;
-        else if (atom.type == fourcc("mdat")) slot = &r.mdat;
-        else if (atom.type == fourcc("moof")) slot = &r.first_moof;
-        if (slot != nullptr && !atom_found(*slot)) *slot = atom;
-        return true;
-    });
-    if (!atom_found(r.moov) || !atom_found(r.mdat)) {
-        r.verdict = Msg::not_quicktime;
-        return r;
+bool ScanResult::see(const AtomHeader& a) {
+    FoundAtom* slot = nullptr;
+    if (a.type == fourcc("ftyp")) slot = &ftyp;
+    else if (a.type == fourcc("moov")) slot = &moov;
+    else if (a.type == fourcc("mdat")) slot = &mdat;
+    else if (a.type == fourcc("moof")) slot = &first_moof;
+    undo_record = undo_record || a.type == fourcc("TOLV");
+    if (slot == nullptr || slot->found) return false;
+    *slot = FoundAtom{true, a};
+    return true;
+}
+
+void decide_scan(ScanResult& s, const unsigned char* ftyp, size_t ftyp_len, const FoundAtom& mvex) {
+    s.mvex = mvex;
+    s.verdict = Msg::none;
+    if (!s.moov.found || !s.mdat.found) {
+        s.verdict = Msg::not_quicktime;
+        return;
     }
-    if (atom_found(r.ftyp)) {
-        unsigned char brands[kBrandBytes];
-        quicktime_stack_empty(qt);
-        quicktime_atom ftyp = r.ftyp;
-        const long got = quicktime_stack_read(qt, &ftyp, brands, kBrandBytes);
-        r.mp4_brand = check_ftyp(brands, static_cast<int>(got));
+    s.mp4_brand = s.ftyp.found && check_ftyp(ftyp, static_cast<int>(std::min(ftyp_len, kBrandBytes)));
+    if (!s.mp4_brand) {
+        s.verdict = Msg::not_mp4;
+    } else if (!s.first_moof.found || !s.mvex.found) {
+        s.verdict = Msg::not_fragmented;
+    } else if (s.undo_record) {
+        s.verdict = Msg::holds_undo_record;
     }
-    if (!r.mp4_brand) {
-        r.verdict = Msg::not_mp4;
-        return r;
-    }
-    quicktime_walk(qt, &r.moov, [&](const quicktime_atom& child) {
-        if (child.type != fourcc("mvex")) return true;
-        r.mvex = child;
-        return false;
-    });
-    if (!atom_found(r.first_moof) || !atom_found(r.mvex)) r.verdict = Msg::not_fragmented;
-    return r;
+}
+
+FoundAtom find_mvex(const unsigned char* moov_payload, size_t len, uint64_t at) {
+    FoundAtom mvex;
+    // A child that claims to run past the moov still counts: the scan reads
+    // headers only.
+    walk_children(
+        moov_payload, len,
+        [&](const ChildAtom& c) {
+            if (mvex.found || c.type != fourcc("mvex")) return;
+            const uint64_t start = at + static_cast<uint64_t>(c.atom - moov_payload);
+            mvex = FoundAtom{true, AtomHeader{c.type, start, static_cast<uint32_t>(c.header), start + c.size, false}};
+        },
+        true);
+    return mvex;
 }

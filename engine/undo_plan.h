@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "atomstack/quicktime_stack.h"
+#include "atomstack/file_reader.h"
 #include "engine/outcome.h"
 
 struct UndoPlan {
@@ -18,4 +18,4 @@ struct UndoPlan {
     uint64_t orig_size = 0;                   // S
 };
 
-UndoPlan plan_undo(quicktime_stack* qt);
+UndoPlan plan_undo(const FileReader& file);

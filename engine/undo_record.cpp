@@ -1,6 +1,7 @@
 #include "engine/undo_record.h"
 
 #include "atoms/be.h"
+#include "atoms/child_walk.h"
 #include "atoms/fourcc.h"
 
 namespace {
@@ -73,24 +74,25 @@ std::vector<unsigned char> moov_atom_bytes(const std::vector<unsigned char>& pay
     return b;
 }
 
-bool read_undo_record(quicktime_stack* qt, const quicktime_atom& tolv, UndoRecord& out) {
-    quicktime_atom orig;
-    quicktime_walk(qt, &tolv, [&](const quicktime_atom& c) {
-        if (c.type == fourcc("ORIG")) orig = c;
-        return c.type != fourcc("ORIG");
+bool decode_undo_record(const unsigned char* tolv_payload, size_t len, UndoRecord& out) {
+    const unsigned char* orig = nullptr;
+    size_t orig_len = 0;
+    walk_children(tolv_payload, len, [&](const ChildAtom& c) {
+        if (orig != nullptr || c.type != fourcc("ORIG")) return;
+        orig = c.body();
+        orig_len = c.body_len();
     });
-    if (orig.absolute_data_offset == 0) return false;
-    quicktime_walk(qt, &orig, [&](quicktime_atom c) {
-        unsigned char v[16];
-        if (c.type == fourcc("OFSZ") && quicktime_stack_read(qt, &c, v, 8) == 8) {
-            out.orig_size = be::read_u64(v);
-        } else if (c.type == fourcc("OMDT") && quicktime_stack_read(qt, &c, v, 8) == 8) {
-            out.orig_mdat = be::read_u64(v);
-        } else if (c.type == fourcc("OMOV") && quicktime_stack_read(qt, &c, v, 16) == 16) {
-            out.orig_moov = be::read_u64(v);
-            out.saved_moov_at = be::read_u64(v + 8);
+    if (orig == nullptr) return false;
+    walk_children(orig, orig_len, [&](const ChildAtom& c) {
+        BeReader r(c.body(), c.body_len());
+        if (c.type == fourcc("OFSZ") && r.remaining() >= 8) {
+            out.orig_size = r.u64();
+        } else if (c.type == fourcc("OMDT") && r.remaining() >= 8) {
+            out.orig_mdat = r.u64();
+        } else if (c.type == fourcc("OMOV") && r.remaining() >= 16) {
+            out.orig_moov = r.u64();
+            out.saved_moov_at = r.u64();
         }
-        return true;
     });
     return true;
 }

@@ -23,11 +23,11 @@
 // VERS and reaches the copy only through the OMOV value.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "atomstack/quicktime_stack.h"
 
 struct UndoRecord {
     uint64_t orig_size = 0;      // OFSZ: S
@@ -54,6 +54,6 @@ std::vector<unsigned char> appended_head(uint64_t payload_len, bool bare);
 // undo puts back.
 std::vector<unsigned char> moov_atom_bytes(const std::vector<unsigned char>& payload);
 
-// Reads the record from the children of a TOLV atom; false when it has no
+// Reads the record from the payload of a TOLV atom; false when it has no
 // ORIG child. Values the record lacks stay 0.
-bool read_undo_record(quicktime_stack* qt, const quicktime_atom& tolv, UndoRecord& out);
+bool decode_undo_record(const unsigned char* tolv_payload, size_t len, UndoRecord& out);

@@ -1,6 +1,7 @@
 // The forward conversion's decisions before any write. The scan's verdict
-// on a file's top-level atoms and its brand test, with the offsets its
-// refusals print: one row per way a file is told apart. The relocation in
+// on a file's top-level atoms, as the conversion's walk finds them, and its
+// brand test, with the offsets its refusals print: one row per way a file is
+// told apart. The relocation in
 // golden bytes, for both forms of the new mdat header and the debug mode:
 // the file engine_test::converted makes (a moov of 200 payload bytes at 28,
 // the first mdat at 236, a file of 400 bytes) as the planned writes leave it;
@@ -8,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "atoms/fourcc.h"
-#include "engine/scan.h"
+#include "engine/conversion.h"
 #include "tests/engine/image.h"
 
 namespace {
@@ -59,12 +60,14 @@ TEST(Scan, VerdictAndOffsets) {
     rows.push_back({"isom 127th", {mp4b::ftyp("heic", 0, brands), frag, mdat, moof}, Msg::not_mp4});
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        const ScanResult s = scan_file(engine_test::Image(mp4b::serialise(row.atoms)).qt);
+        const Bytes image = mp4b::serialise(row.atoms);
+        qt_moov_info movie;
+        const ScanResult s = plan_conversion(FileReader(image), movie, {image.size(), false, false, {}}).scan;
         EXPECT_EQ(s.verdict, row.verdict);
         const bool quicktime = row.verdict == Msg::not_quicktime;
         if (!quicktime && row.verdict != Msg::not_fragmented) continue;
-        EXPECT_EQ((quicktime ? s.moov : s.first_moof).absolute_data_offset, row.a);
-        EXPECT_EQ((quicktime ? s.mdat : s.mvex).absolute_data_offset, row.b);
+        EXPECT_EQ((quicktime ? s.moov : s.first_moof).data_offset(), row.a);
+        EXPECT_EQ((quicktime ? s.mdat : s.mvex).data_offset(), row.b);
     }
 }
 
@@ -113,11 +116,11 @@ TEST(Relocation, HeaderFormAndMoovLimits) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.payload);
-        quicktime_atom moov, mdat;
-        moov.absolute_data_offset = row.large ? 44 : 36;
-        moov.data_length = row.payload;
-        moov.is_64bit = row.large;
-        mdat.start_offset = row.mdat_at;
+        AtomHeader moov, mdat;
+        moov.start = 28;
+        moov.header = row.large ? 16 : 8;
+        moov.end = moov.body() + row.payload;
+        mdat.start = row.mdat_at;
         Outcome o = check_moov_size(moov);
         if (o.ok()) o = check_moov_placement(moov, mdat, row.S, row.mdat64);
         EXPECT_EQ(o.msg, row.refusal);

@@ -1,15 +1,10 @@
-// A file image held in memory (a memfd) and read through the atom stack, as
-// the driver reads its file, so that the engine's decisions are checked on
-// bytes; and the converted image that the undo and recovery tests damage.
+// The converted image that the undo and recovery tests damage; the engine
+// reads it, as every byte image, through a FileReader over the bytes.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
 
-#include "atomstack/quicktime_stack.h"
 #include "engine/relocation.h"
 #include "tests/support/atom_bytes.h"
 #include "tests/support/mp4_builder.h"
@@ -17,19 +12,6 @@
 namespace engine_test {
 
 using atom_bytes::Bytes;
-
-struct Image {
-    int fd;
-    quicktime_stack* qt;
-    explicit Image(const Bytes& b) : fd(memfd_create("image", MFD_CLOEXEC)), qt(quicktime_stack_create(0)) {
-        EXPECT_EQ(write(fd, b.data(), b.size()), static_cast<ssize_t>(b.size()));
-        quicktime_stack_assign_fd(qt, fd);
-    }
-    ~Image() {
-        quicktime_stack_destroy(qt);
-        close(fd);
-    }
-};
 
 // ftyp (28 bytes), a fragmented moov of N = 200 payload bytes at M = 28, the
 // first mdat at 236, a second one up to S = 400; then relocated as planned:

@@ -1,16 +1,18 @@
 // The way back. The undo's checks of its record against the file: each
 // damage to a converted image, in both header forms and both layouts, is
 // refused with the message and values of the check that catches it. The
-// journal in golden bytes and as every prefix a cut write leaves of it, and
-// the recovery planned from the end of a file.
+// journal in golden bytes; the recovery planned from every file an
+// interrupted run leaves, its journal whole, cut short or damaged.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <tuple>
 
+#include "engine/conversion.h"
 #include "engine/recovery.h"
 #include "engine/undo_plan.h"
 #include "tests/engine/image.h"
+#include "tests/support/tool_runner.h"
 
 namespace {
 
@@ -63,11 +65,11 @@ TEST(UndoPlan, EveryCheckRefusesItsDamage) {
                 SCOPED_TRACE(std::string(row.what) + (mdat64 ? ", 16-byte header" : "") + (debug ? ", debug" : ""));
                 Bytes damaged = c.bytes;
                 const Outcome expected = row.damage(damaged, c);
-                const UndoPlan plan = plan_undo(engine_test::Image(damaged).qt);
+                const UndoPlan plan = plan_undo(FileReader(damaged));
                 EXPECT_EQ(std::tie(plan.refusal.msg, plan.refusal.a, plan.refusal.b),
                           std::tie(expected.msg, expected.a, expected.b));
             }
-            const UndoPlan plan = plan_undo(engine_test::Image(c.bytes).qt);
+            const UndoPlan plan = plan_undo(FileReader(c.bytes));
             EXPECT_TRUE(plan.refusal.ok());
             EXPECT_EQ(std::tie(plan.moov_offset, plan.copy_offset, plan.orig_size), std::tie(c.M, c.copy, c.S));
             EXPECT_EQ(plan.restored_moov, c.moov);
@@ -77,83 +79,140 @@ TEST(UndoPlan, EveryCheckRefusesItsDamage) {
 
 const Journal kJournal{JournalOp::undo, 5000, 3000, 32, 1200, 3016, 0x0123456789ABCDEF};
 const Bytes kGolden = hex(
-    "00000050 4D464A52 6D6F7276 616B4A31"  // size 80, 'MFJR', "morvakJ1"
-    "00000000 00001388 00000002"           // its own offset 5000, operation undo
-    "00000000 00000BB8"                    // original size 3000
+    "00000050 4D464A52 00000000 00001388"  // size 80, 'MFJR', its own offset 5000
+    "00000002 00000000 00000BB8"           // operation undo, original size 3000
+    "BCD99FAE D1891094"                    // FNV-1a of the 28 bytes before
     "00000000 00000020 00000000 000004B0"  // the original moov at 32, 1200 bytes
     "00000000 00000BC8"                    // its copy at 3016
     "01234567 89ABCDEF 00000000"           // the moov's hash, zero
-    "E3C1EB9E 2939BA7E");                  // FNV-1a of the 72 bytes before
+    "2927CD2F EED01BAF");                  // FNV-1a of the 72 bytes before
 
-// What find_journal makes of 5000 bytes, the journal up to `kept`, and extra bytes.
-JournalState found(Bytes journal, size_t kept, Journal& out, uint64_t extra = 0) {
-    journal.resize(kept);
-    journal.insert(journal.begin(), kJournalSize - kept, 0x5A);
-    return find_journal(journal, 5000 + kept + extra, out);
-}
-
-TEST(Journal, GoldenBytesEveryCutAndLookalikes) {
+TEST(Journal, GoldenBytes) {
     ASSERT_EQ(to_hex(encode_journal(kJournal)), to_hex(kGolden));
-    for (size_t kept = 0; kept <= kJournalSize; ++kept) {
-        SCOPED_TRACE(kept);
-        Journal j;
-        const long same = kept < 36 ? 0 : kept < 80 ? 36 : 80;  // a cut journal gives its operation, offset and size
-        EXPECT_EQ(found(kGolden, kept, j), same == 0 ? JournalState::none : same == 36 ? JournalState::partial
-                                                                                       : JournalState::complete);
-        const Bytes e = encode_journal(j);
-        EXPECT_EQ(Bytes(e.begin(), e.begin() + same), Bytes(kGolden.begin(), kGolden.begin() + same));
-    }
-    // One byte changed: the operation, the magic, an original size past the
-    // journal; past the operation, the journal counts as cut short.
-    const struct { size_t at; unsigned char flip; JournalState state; } rows[] = {
-        {27, 0x40, JournalState::none}, {9, 0x40, JournalState::none}, {34, 0x30, JournalState::none},
-        {50, 0x40, JournalState::partial}, {79, 0x40, JournalState::partial}};
-    for (const auto& row : rows) {
-        Bytes b = kGolden;
-        b[row.at] ^= row.flip;
-        Journal j;
-        EXPECT_EQ(found(b, kJournalSize, j), row.state) << row.at;
-    }
-    Journal j;
-    EXPECT_EQ(found(kGolden, kJournalSize, j, 1), JournalState::none) << "not at the end of the file";
+    const FoundJournal f = find_journal(kGolden.data(), kGolden.size(), 5080);
+    ASSERT_EQ(f.state, JournalState::complete);
+    EXPECT_EQ(to_hex(encode_journal(f.journal)), to_hex(kGolden));
 }
 
-TEST(Recovery, PlanFromTheEndOfTheFile) {
-    const Converted c = engine_test::converted(false, false);
-    const Journal convert = make_journal(JournalOp::convert, 0, c.S, c.M, c.moov, c.copy);
-    const auto with = [](Bytes b, Journal j, size_t kept = kJournalSize) {
-        j.self_offset = b.size();
-        const Bytes journal = encode_journal(j);
-        b.insert(b.end(), journal.begin(), journal.begin() + static_cast<long>(kept));
-        return b;
+Bytes put(Bytes f, uint64_t at, const Bytes& b) {
+    if (f.size() < at + b.size()) f.resize(at + b.size());
+    std::copy(b.begin(), b.end(), f.begin() + static_cast<long>(at));
+    return f;
+}
+
+// The file a recovery leaves, as the driver carries out its plan.
+Bytes recovered(Bytes f, const RecoveryPlan& plan) {
+    if (plan.restore) f = put(f, plan.restore->at, plan.restore->bytes);
+    f.resize(plan.truncate_to);
+    return f;
+}
+
+// A real recording, converted and undone in memory as the driver writes: the
+// file after each sync while a journal exists, and what its run would have
+// left.
+struct Runs {
+    Bytes original, converted;
+    std::vector<std::pair<std::string, Bytes>> synced;  // the last 80 bytes: the journal
+    uint64_t conversion_journal_at = 0;
+};
+
+Runs runs(bool mdat64) {
+    Runs r;
+    r.original = tool::read_file(tool::test_data_dir() + "/audio_only.mp4");
+    qt_moov_info movie;
+    const ConversionPlan p = plan_conversion(FileReader(r.original), movie, {r.original.size(), mdat64, false, {}});
+    EXPECT_TRUE(p.refusal.ok());
+    Bytes f = put(r.original, p.journal.self_offset, encode_journal(p.journal));
+    r.conversion_journal_at = p.journal.self_offset;
+    r.synced.push_back({"conversion, journal written", f});
+    f = put(put(f, p.relocation.appended.at, p.relocation.appended.bytes), p.new_moov_at, p.new_moov);
+    r.synced.push_back({"conversion, copy and new moov appended", f});
+    for (const PlannedWrite& w : p.relocation.in_place) f = put(f, w.at, w.bytes);
+    r.synced.push_back({"conversion, in place", f});
+    r.converted.assign(f.begin(), f.end() - kJournalSize);
+    const UndoPlan u = plan_undo(FileReader(r.converted));
+    EXPECT_TRUE(u.refusal.ok());
+    const Journal j = make_journal(JournalOp::undo, r.converted.size(), u.orig_size, u.moov_offset, u.restored_moov,
+                                   u.copy_offset);
+    f = put(r.converted, r.converted.size(), encode_journal(j));
+    r.synced.push_back({"undo, journal written", f});
+    r.synced.push_back({"undo, moov written back", put(f, u.moov_offset, u.restored_moov)});
+    return r;
+}
+
+// Every file a run leaves once its journal is durable, with that journal
+// whole, cut short by a write that stopped at each byte, with each bit
+// flipped and with zeros from each byte on: the recovery gives the original
+// (or, for an undo cut in its journal, the converted file whose undo is
+// still to run), or refuses and writes nothing.
+TEST(Recovery, NeverActsOnAnUncheckedJournal) {
+    for (const bool mdat64 : {false, true}) {
+        const Runs r = runs(mdat64);
+        for (const auto& [what, synced] : r.synced) {
+            SCOPED_TRACE(what + (mdat64 ? ", 16-byte mdat header" : ""));
+            const bool undo = what.rfind("undo", 0) == 0;
+            const auto outcome = [&](const Bytes& f) {
+                const FoundJournal found = find_journal(f.data(), f.size(), f.size());
+                const RecoveryPlan plan = plan_recovery(FileReader(f), found);
+                if (plan.outcome == Recovery::restored_original) {
+                    EXPECT_EQ(recovered(f, plan), r.original);
+                } else if (plan.outcome == Recovery::undo_pending) {
+                    EXPECT_EQ(recovered(f, plan), r.converted);
+                }
+                return plan.outcome;
+            };
+            EXPECT_EQ(outcome(synced), Recovery::restored_original);
+            const size_t at = synced.size() - kJournalSize;
+            // Cut short: only while the journal itself was being written.
+            const bool first = what.find("journal written") != std::string::npos;
+            for (size_t kept = 0; first && kept < kJournalSize; ++kept) {
+                SCOPED_TRACE("cut after " + std::to_string(kept) + " bytes");
+                const Recovery expected = kept < kJournalPrefixNeeded ? Recovery::nothing
+                                          : undo                      ? Recovery::undo_pending
+                                                                      : Recovery::restored_original;
+                EXPECT_EQ(outcome(Bytes(synced.begin(), synced.begin() + static_cast<long>(at + kept))), expected);
+            }
+            for (size_t byte = 0; byte < kJournalSize; ++byte) {
+                SCOPED_TRACE("damage at byte " + std::to_string(byte));
+                for (int bit = 0; bit < 8; ++bit) {
+                    Bytes f = synced;
+                    f[at + byte] ^= static_cast<unsigned char>(1u << bit);
+                    EXPECT_EQ(outcome(f), Recovery::failed);
+                }
+                Bytes f = synced;
+                std::fill(f.begin() + static_cast<long>(at + byte), f.end(), 0);
+                // Zeros over its size and type leave nothing that says journal.
+                EXPECT_EQ(outcome(f), byte < kJournalPrefixNeeded ? Recovery::nothing : Recovery::failed);
+            }
+        }
+    }
+}
+
+// A complete journal whose values do not fit the file, and a copy that is no
+// longer the original moov: refused, nothing written.
+TEST(Recovery, CompleteJournalChecksTheFile) {
+    const Runs r = runs(false);
+    const Bytes& in_place = r.synced[2].second;
+    const auto journal_of = [&](const Bytes& f) { return find_journal(f.data(), f.size(), f.size()).journal; };
+    const Journal j = journal_of(in_place);
+    const auto with = [&](Journal changed) {
+        return put(in_place, in_place.size() - kJournalSize, encode_journal(changed));
     };
-    const auto changed = [&](uint64_t Journal::*field, uint64_t v) { Journal j = convert; j.*field = v; return j; };
-    Bytes bad_copy = c.bytes;
-    bad_copy[c.copy + 20] ^= 1;
-    // Appended and durable, the original region not yet written.
-    const Bytes appended = atom_bytes::cat({c.original, Bytes(c.bytes.begin() + 400, c.bytes.end())});
-    const struct { const char* what; Bytes file; Recovery outcome; bool restore; uint64_t truncate_to; } rows[] = {
-        {"no journal", c.bytes, Recovery::nothing, false, 0},
-        {"conversion cut in its journal", with(c.bytes, convert, 36), Recovery::restored_original, false, 400},
-        {"undo cut in its journal", with(c.bytes, make_journal(JournalOp::undo, 0, c.S, c.M, c.moov, c.copy), 40),
-         Recovery::undo_pending, false, c.bytes.size()},
-        {"conversion before the in-place writes", with(appended, convert), Recovery::restored_original, false, 400},
-        {"conversion after them", with(c.bytes, convert), Recovery::restored_original, true, 400},
-        {"a damaged copy", with(bad_copy, convert), Recovery::failed, false, 0},
-        {"a moov below a header", with(c.bytes, changed(&Journal::moov_length, 7)), Recovery::failed, false, 0},
-        {"a moov past the limit", with(c.bytes, changed(&Journal::moov_length, 16777225)), Recovery::failed, false, 0},
-        {"a moov past S", with(c.bytes, changed(&Journal::moov_offset, 193)), Recovery::failed, false, 0},
+    const auto changed = [&](uint64_t Journal::*field, uint64_t v) { Journal k = j; k.*field = v; return with(k); };
+    Bytes bad_copy = in_place;
+    bad_copy[j.copy_offset + 20] ^= 1;
+    const struct { const char* what; Bytes file; } rows[] = {
+        {"a damaged copy", bad_copy},
+        {"a moov below a header", changed(&Journal::moov_length, 7)},
+        {"a moov past the limit", changed(&Journal::moov_length, 16777225)},
+        {"a moov past S", changed(&Journal::moov_offset, j.orig_size - j.moov_length + 1)},
+        {"S past the journal", changed(&Journal::orig_size, r.conversion_journal_at + 1)},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        const engine_test::Image image(row.file);
-        const RecoveryPlan plan = plan_recovery(image.fd, find_interrupted_run(image.fd));
-        EXPECT_EQ(plan.outcome, row.outcome);
-        EXPECT_EQ(plan.truncate_to, row.truncate_to);
-        ASSERT_EQ(plan.restore.has_value(), row.restore);
-        if (row.restore) {
-            EXPECT_TRUE(plan.restore->at == c.M && plan.restore->bytes == c.moov);
-        }
+        const FoundJournal found = find_journal(row.file.data(), row.file.size(), row.file.size());
+        EXPECT_EQ(found.state, JournalState::complete);
+        EXPECT_EQ(plan_recovery(FileReader(row.file), found).outcome, Recovery::failed);
     }
 }
 
