@@ -17,8 +17,12 @@ ReadAhead::ReadAhead(const FileReader& file, std::vector<uint64_t> positions, ui
     pos_.erase(std::unique(pos_.begin(), pos_.end()), pos_.end());
     pos_.erase(std::lower_bound(pos_.begin(), pos_.end(), end_), pos_.end());
     slots_.resize(pos_.size());
-    const size_t threads = std::min(kThreads, pos_.size());
-    for (size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { work(); });
+    add_threads(kFirstThreads);
+}
+
+void ReadAhead::add_threads(size_t n) {
+    const size_t target = std::min({kThreads, pos_.size(), threads_.size() + n});
+    while (threads_.size() < target) threads_.emplace_back([this] { work(); });
 }
 
 ReadAhead::~ReadAhead() {
@@ -26,7 +30,7 @@ ReadAhead::~ReadAhead() {
         std::lock_guard<std::mutex> lock(mu_);
         stop_ = true;
     }
-    changed_.notify_all();
+    room_.notify_all();
     for (std::thread& t : threads_) t.join();
 }
 
@@ -53,7 +57,7 @@ void ReadAhead::read_slot(uint64_t at, uint64_t expected, std::vector<unsigned c
 void ReadAhead::work() {
     std::unique_lock<std::mutex> lock(mu_);
     for (;;) {
-        changed_.wait(lock, [&] {
+        room_.wait(lock, [&] {
             return stop_ || next_ >= pos_.size() || (next_ < taken_ + kAhead && held_ < kHeld);
         });
         if (stop_ || next_ >= pos_.size()) return;
@@ -71,34 +75,45 @@ void ReadAhead::work() {
             slots_[i].bytes = std::move(bytes);
         }
         slots_[i].state = State::done;
-        changed_.notify_all();
+        if (awaited_ == i) done_.notify_one();
     }
 }
 
 bool ReadAhead::take(uint64_t pos, std::vector<unsigned char>& out) {
     const size_t i = static_cast<size_t>(std::lower_bound(pos_.begin(), pos_.end(), pos) - pos_.begin());
     std::unique_lock<std::mutex> lock(mu_);
+    const size_t before = taken_;
     // Everything before `pos` is behind the walk now.
     for (size_t k = taken_; k < i; ++k) {
         held_ -= slots_[k].bytes.size();
         std::vector<unsigned char>().swap(slots_[k].bytes);
     }
     taken_ = std::max(taken_, i);
-    if (i >= pos_.size() || pos_[i] != pos) {
-        changed_.notify_all();
-        return false;
-    }
-    if (slots_[i].state == State::waiting && next_ <= i) {
+    bool found = i < pos_.size() && pos_[i] == pos;
+    // Reads that have not kept ahead of the walk are slow ones: more of them
+    // go in flight together from now on.
+    const bool behind = found && slots_[i].state != State::done;
+    if (found && slots_[i].state == State::waiting) {
         // Not claimed yet: the walk reads it itself rather than wait.
+        found = false;
         taken_ = i + 1;
         next_ = std::max(next_, taken_);
-        changed_.notify_all();
-        return false;
+    } else if (found) {
+        awaited_ = i;
+        done_.wait(lock, [&] { return slots_[i].state == State::done; });
+        awaited_ = SIZE_MAX;
+        held_ -= slots_[i].bytes.size();
+        out = std::move(slots_[i].bytes);
+        taken_ = i + 1;
     }
-    changed_.wait(lock, [&] { return slots_[i].state == State::done; });
-    held_ -= slots_[i].bytes.size();
-    out = std::move(slots_[i].bytes);
-    taken_ = i + 1;
-    changed_.notify_all();
-    return !out.empty();
+    // Slots given up or taken make room for reads further on; the threads
+    // are woken in batches, not for every slot.
+    freed_ += taken_ - before;
+    if (freed_ >= kWakeBatch || next_ < taken_) {
+        freed_ = 0;
+        room_.notify_all();
+    }
+    lock.unlock();
+    if (behind) add_threads(threads_.size());
+    return found && !out.empty();
 }

@@ -8,7 +8,7 @@
 // The index is only a hint: the walk still goes from header to header and
 // takes these bytes only where it arrives at a named position; positions it
 // never arrives at cost a read and nothing else. At most kThreads reads are
-// in flight, at most kAhead positions beyond the walk are read, and the
+// in flight (fewer while the reads keep ahead of the walk), at most kAhead positions beyond the walk are read, and the
 // bytes held stay within kHeld (plus one read per thread).
 #pragma once
 
@@ -24,6 +24,9 @@
 class ReadAhead {
 public:
     static constexpr size_t kThreads = 64;
+    // Reads start with this many threads, doubled whenever the walk has to
+    // wait: where reads are fast a few keep ahead without contention.
+    static constexpr size_t kFirstThreads = 4;
     static constexpr size_t kAhead = 256;
     static constexpr uint64_t kHeld = uint64_t{32} << 20;
     // A moof larger than this is left for the walk to read the rest of.
@@ -52,6 +55,7 @@ private:
     };
 
     void work();
+    void add_threads(size_t n);
     void read_slot(uint64_t at, uint64_t expected, std::vector<unsigned char>& out) const;
 
     FileReader file_;
@@ -59,11 +63,15 @@ private:
     std::vector<uint64_t> pos_;
     std::vector<Slot> slots_;
     std::mutex mu_;
-    std::condition_variable changed_;
+    std::condition_variable room_;  // threads wait for a slot they may read
+    std::condition_variable done_;  // the walk waits for the slot it takes
     size_t next_ = 0;      // the next slot a thread claims
     size_t taken_ = 0;     // slots before this are the walk's or given up
     uint64_t held_ = 0;    // bytes read and not yet taken
     uint64_t expect_ = 8192;
+    size_t awaited_ = SIZE_MAX;  // the slot the walk waits for
+    size_t freed_ = 0;           // slots taken since the threads were last woken
+    static constexpr size_t kWakeBatch = 32;
     bool stop_ = false;
     std::vector<std::thread> threads_;
 };
