@@ -1,6 +1,7 @@
 #include "tables/senc.h"
 
 #include <algorithm>
+#include <cassert>
 #include <limits>
 
 #include "atoms/fourcc.h"
@@ -54,6 +55,7 @@ void qt_senc_info::write_into(BeWriter& w) const {
         size_t start = w.begin_atom(fourcc("senc"));
         w.bytes(read_);
         w.end_atom(start);
+        assert(w.size() - start == 8 + read_.size());
         return;
     }
     const bool any_info = std::any_of(sizes_.begin(), sizes_.end(), [](uint8_t n) { return n != 0; });
@@ -66,7 +68,7 @@ void qt_senc_info::write_into(BeWriter& w) const {
 
     size_t start = w.begin_atom(fourcc("senc"));
     w.version_flags(0, maps ? kSubsampleMapFlag : 0);
-    w.u32(static_cast<uint32_t>(sizes_.size()));
+    w.count32(sizes_.size());
     size_t at = 0;
     for (size_t i = 0; i < sizes_.size(); ++i) {
         const size_t n = sizes_[i];
@@ -92,4 +94,5 @@ void qt_senc_info::write_into(BeWriter& w) const {
         }
     }
     w.end_atom(start);
+    assert(at == info_.size());  // every sample's information written once, in order
 }
