@@ -3,6 +3,7 @@
 #include <cassert>
 
 #include "atoms/fourcc.h"
+#include "atoms/saturating.h"
 
 namespace {
 enum Kind : int { kMvhd, kTrak };
@@ -73,9 +74,14 @@ void qt_moov_info::write_into(BeWriter& w, const WriteOptions& options) const {
 
 bool qt_moov_info::declares_too_many_samples() const {
     for (const qt_track_info& t : tracks) {
-        if (t.stbl().stts.sample_count() > kMaxSamplesPerTrack || t.stbl().stsz.sample_count() > kMaxSamplesPerTrack) {
-            return true;
-        }
+        // The tables agree: stts speaks for all of them.
+        if (t.sumSampleCounts() > kMaxSamplesPerTrack) return true;
     }
     return false;
+}
+
+uint64_t qt_moov_info::samples_left_out() const {
+    uint64_t n = 0;
+    for (const qt_track_info& t : tracks) n = saturating_add(n, t.stbl().samples_left_out);
+    return n;
 }

@@ -29,10 +29,13 @@ public:
     void write_mvhd_duration(uint64_t d, bool force_v1 = false) { mvhd.set_duration(d, force_v1); }
 
     // More samples in one track than a moov of at most 16 MiB can list one by
-    // one: only a damaged table declares that many, and growing it sample by
-    // sample would take memory out of all proportion to the file.
+    // one, which only tables of one run or one size can say: growing such a
+    // table sample by sample would take memory out of all proportion to the
+    // file. Tables that disagree are cut to the fewest first (stbl.h).
     static constexpr uint64_t kMaxSamplesPerTrack = uint64_t{1} << 24;
     bool declares_too_many_samples() const;
+    // The samples whose tables disagreed, over every track (stbl.h).
+    uint64_t samples_left_out() const;
 
 private:
     void apply_trex_defaults(const unsigned char* mvex, size_t len);

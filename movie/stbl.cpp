@@ -1,6 +1,8 @@
 #include "movie/stbl.h"
 
+#include <algorithm>
 #include <cassert>
+#include <iterator>
 #include <utility>
 
 #include "atoms/fourcc.h"
@@ -21,6 +23,7 @@ void qt_stbl_info::clear() {
     saio.clear();
     other_atoms.clear();
     order.clear();
+    samples_left_out = 0;
 }
 
 namespace {
@@ -71,6 +74,33 @@ int qt_stbl_info::parse_child(const ChildAtom& c) {
 void qt_stbl_info::parse_atom_data(const unsigned char* data, size_t len) {
     clear();
     walk_children(data, len, [&](const ChildAtom& c) { order.add(parse_child(c), other_atoms, c); });
+    keep_common_samples();
+}
+
+void qt_stbl_info::keep_common_samples() {
+    const uint64_t described[] = {stts.sample_count(), stsz.sample_count(), stsc.samples_in(stco.tbl.size())};
+    const uint64_t n = *std::min_element(std::begin(described), std::end(described));
+    samples_left_out = *std::max_element(std::begin(described), std::end(described)) - n;
+
+    const uint64_t chunks = stsc.keep_samples(n, stco.tbl.size());
+    stco.keep_chunks(chunks);
+    stts.keep_samples(n);
+    stsz.keep_samples(n);
+    ctts.keep_samples(n);
+    stss.keep_samples(n);
+    sdtp.keep_samples(n);
+    senc.keep_samples(n);
+    for (qt_sbgp_info& t : sbgp) {
+        if (t.sample_count() > n) t.cover_samples(n);
+    }
+    for (qt_subs_info& t : subs) t.keep_samples(n);
+    for (qt_saiz_info& t : saiz) {
+        if (t.sample_count() > n) t.cover_samples(n);
+    }
+    // A single offset says where the information of every chunk begins.
+    for (qt_saio_info& t : saio) {
+        if (t.offsets.size() > 1 && t.offsets.size() > chunks) t.cover_chunks(chunks);
+    }
 }
 
 void qt_stbl_info::write_into(BeWriter& w, const WriteOptions& options) const {

@@ -49,6 +49,13 @@ void qt_senc_info::cover_samples(uint64_t n, const qt_stsz_info& stsz) {
     while (sizes_.size() < n) add_sample(nullptr, 0, stsz.size_of(sizes_.size()));
 }
 
+void qt_senc_info::keep_samples(uint64_t n) {
+    BeReader r(read_.data(), read_.size());
+    r.skip(4);  // version and flags
+    const uint32_t count = r.u32();
+    if (r.ok() && count > n) read_.clear();
+}
+
 void qt_senc_info::write_into(BeWriter& w) const {
     if (!building_) {
         if (read_.empty()) return;

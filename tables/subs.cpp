@@ -65,6 +65,12 @@ void qt_subs_info::add_entry(qt_subsample_entry_t entry) {
     entries.push_back(std::move(entry));
 }
 
+void qt_subs_info::keep_samples(uint64_t n) {
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [&](const qt_subsample_entry_t& e) { return e.sample_number > n; }),
+                  entries.end());
+}
+
 void qt_subs_info::write_into(BeWriter& w) const {
     bool wide = false;
     for (const qt_subsample_entry_t& e : entries) {
