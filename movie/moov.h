@@ -2,7 +2,9 @@
 // in file order, and every other child carried byte for byte in its place
 // (those added after reading, such as the fragments' pssh, last). mvex is read
 // for its trex defaults, which go to the tracks, and is left out when the
-// movie is written: the written movie is not fragmented.
+// movie is written: the written movie is not fragmented. A movie whose mvhd
+// is missing or cannot be read can be given one (players need its timescale),
+// which is written first.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +28,10 @@ public:
     void write_into(BeWriter& w, const WriteOptions& options = {}) const;
 
     uint64_t movieTimescale() const { return mvhd.timescale(); }
+    // A version 0 mvhd in place of an absent one: this timescale, duration 0,
+    // rate and volume 1, the identity matrix, next_track_ID past the largest
+    // track ID.
+    void make_mvhd(uint32_t timescale);
     void write_mvhd_duration(uint64_t d, bool force_v1 = false) { mvhd.set_duration(d, force_v1); }
 
     // More samples in one track than a moov of at most 16 MiB can list one by
@@ -39,4 +45,6 @@ public:
 
 private:
     void apply_trex_defaults(const unsigned char* mvex, size_t len);
+
+    bool mvhd_made_ = false;
 };

@@ -2,6 +2,7 @@
 // written back. Container sizes are counted by hand.
 #include <gtest/gtest.h>
 
+#include "movie/durations.h"
 #include "movie/moov.h"
 #include "tests/tables/golden_atoms.h"
 #include "tests/tables/table_fields.h"
@@ -140,6 +141,24 @@ TEST(ContainerTree, TablesThatDisagreeAreCutToTheSamplesAllDescribe) {
         show(movie.samples_left_out() != 0, str("left ", movie.samples_left_out()));
         EXPECT_EQ(out, row.expected) << row.name;
     }
+}
+
+// A movie whose mvhd cannot be read (here its type is damaged, so that it is
+// an unknown child) is given a whole one by the duration rewrite, written
+// first: players need its timescale.
+TEST(ContainerTree, AMovieWithoutAReadableHeaderGetsOneFirst) {
+    Bytes damaged = kMvhdV0;
+    damaged[5] = 0x01;  // 'm\x01hd'
+    const Bytes body = cat({kUdta, damaged, hex("00000064 7472616B"), kTkhdV0});  // trak 100: track 2
+    qt_moov_info movie;
+    movie.parse_atom_data(body.data(), body.size());
+    ASSERT_TRUE(rewrite_durations(movie));
+    const Bytes out = written(movie);
+    EXPECT_EQ(to_hex(Bytes(out.begin() + 8, out.begin() + 8 + 108 + 12 + 108)),
+              to_hex(cat({hex("0000006C 6D766864 00000000"            // 108 'mvhd' v0: no creation or
+                              "00000000 00000000 000003E8 00000000"  // modification time, 1000 ticks/s,
+                              GOLDEN_MVHD_TAIL),                     // duration 0, rate and volume 1, next ID 3
+                          kUdta, damaged})));
 }
 
 // A child whose size is below its header, or beyond what its parent has

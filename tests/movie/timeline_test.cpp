@@ -123,9 +123,11 @@ TEST(Timeline, MovieTimesTable) {
         {1, {{600, 0, {{1, 300}}, {}, {}}}, "[] 300/300 | 300@600"},
         // Up by exactly 1 ms is fine: 3 ms at 500 take 2 ticks.
         {500, {{1000, 0, {{1, 3}}, {}, {}}}, "[] 2/3 | 2@500"},
-        // A media timescale 0 counts no time; a movie timescale 0 none either.
+        // A media timescale 0 counts no time; a movie timescale 0 becomes
+        // milliseconds, in which its edits are read.
         {600, {{0, 0, {{1, 1000}}, {}, {}}, {1000, 0, {{1, 500}}, {}, {}}}, "[] 0/1000 | [] 300/500 | 300@600"},
-        {0, {{1000, 0, {{1, 1000}}, {}, {}}}, "[] 0/1000 | 0@0"},
+        {0, {{48000, 0, {{1, 96000}}, {}, {{45, E, 1, 0}, {0, 0, 1, 0}}}, kFrom0},
+         "[45,-1 2000,0] 2045/96000 | [] 1000/1000 | 2045@1000"},
         // The decode end at the 64-bit limit; one tick past it; the durations
         // alone past it.
         {1000, {{1000, kLast - 2000, {{2, 1000}}, {}, {}}}, "[] 2000/2000 | 2000@1000"},
