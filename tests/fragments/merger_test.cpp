@@ -103,7 +103,8 @@ std::string tables_of(const qt_stbl_info& t, const char* only) {
     return out;
 }
 
-// "#<track ID> <tables>" for each track that shows any, the sizes of the
+// "#<track ID> <tables>" for each track that shows any (with "t0", where its
+// decode timeline starts when not at 0), the sizes of the
 // atoms the movie carries as they are (the pssh), then what each moof's
 // report counts.
 std::string merged(const Row& row) {
@@ -119,8 +120,11 @@ std::string merged(const Row& row) {
         if (r.unlocated_trafs) report << " unlocated " << r.unlocated_trafs;
         if (r.too_many_samples) report << " full";
     }
-    for (const qt_track_info& t : movie.tracks)
-        if (const std::string tables = tables_of(t.stbl(), row.only); !tables.empty()) o << " #" << t.getTrackId() << tables;
+    for (const qt_track_info& t : movie.tracks) {
+        std::string tables = tables_of(t.stbl(), row.only);
+        if (t.decode_start != 0 && row.only && std::strstr(row.only, "t0")) tables += " t0 " + std::to_string(t.decode_start);
+        if (!tables.empty()) o << " #" << t.getTrackId() << tables;
+    }
     for (size_t i = 0; i < movie.other_atoms.count(); ++i) o << " raw " << movie.other_atoms.at(i).size();
     return (o.str() + report.str()).erase(0, 1);
 }
@@ -133,10 +137,17 @@ void check(const std::vector<Row>& rows) {
 std::vector<Moof> at(uint64_t offset, std::initializer_list<Bytes> trafs) { return {{offset, moof(trafs)}}; }
 
 // A moof at 1000 x `n` with a fragment of track 1: `samples` of 1000 ticks
-// at decode time `decode`, without tfdt when negative.
-Moof timed(uint64_t n, int64_t decode, uint32_t samples) {
+// at decode time `decode`, without tfdt when negative; `more`: other boxes
+// of the traf.
+Moof timed(uint64_t n, int64_t decode, uint32_t samples, const Bytes& more = {}) {
     const Bytes tf = tfhd(0x020008, 1, words({1000})), run = trun(0, samples);
-    return {1000 * n, moof({decode < 0 ? traf({tf, run}) : traf({tf, full_atom("tfdt", 1, 0, u64(decode)), run})})};
+    return {1000 * n, moof({decode < 0 ? traf({tf, more, run}) : traf({tf, more, full_atom("tfdt", 1, 0, u64(decode)), run})})};
+}
+// Smooth Streaming's fragment time of that version, and a duration of 0.
+Bytes tfxd(uint8_t version, uint64_t time) {
+    return atom("uuid", cat({hex("6D1D9B05 42D544E6 80E2141D AFF757B2"),
+                             version == 1 ? cat({words({0x01000000}), u64(time), u64(0)})
+                                          : words({0, static_cast<uint32_t>(time), 0})}));
 }
 
 TEST(Merger, SamplesTheirChunksAndTimes) {
@@ -210,6 +221,13 @@ TEST(Merger, SamplesTheirChunksAndTimes) {
         {"down to 1 tick each; an overlap larger than that is left",
          {timed(1, 900000, 2), timed(2, 902000, 2), timed(3, 902002, 1), timed(4, 902002, 1)}, "#1 stts 2x1000 2x1 2x1000",
          "stts"},
+        {"Smooth Streaming's tfxd when there is no tfdt, of either version: a gap kept; a tfdt over it",
+         {timed(1, -1, 3, tfxd(1, 900000)), timed(2, -1, 2, tfxd(0, 905000)), timed(3, 908000, 1, tfxd(1, 907000))},
+         "#1 stts 2x1000 1x3000 1x1000 1x2000 1x1000", "stts"},
+        {"a first decode time stored as 2^64 - 500 is 500 before 0, as ffmpeg's Smooth Streaming writer stores audio"
+         " priming",
+         {timed(1, -1, 3, tfxd(1, ~uint64_t{499})), timed(2, -1, 1, tfxd(1, 2500)), timed(3, -1, 1, tfxd(1, 4000))},
+         "#1 stts 3x1000 1x1500 1x1000 t0 -500", "stts t0"},
         {"no tfdt, an empty fragment, a jump back; gaps count from the first decode time",
          {timed(1, 900000, 2), timed(2, -1, 1), timed(3, 904000, 0), timed(4, 903999, 1), timed(5, 0, 1),
           timed(6, 907500, 1)},
