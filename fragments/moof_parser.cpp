@@ -211,6 +211,7 @@ void moof_info_t::parse_traf(moof_traf_info_t& traf, const unsigned char* data, 
             case fourcc("sgpd"): parse_into(traf.sgpd, child); break;
             case fourcc("subs"): parse_into(traf.subs, child); break;
             case fourcc("sdtp"): traf.sdtp.parse_atom_data(child.body(), child.body_len()); break;
+            case fourcc("trik"): traf.trik.parse_atom_data(child.body(), child.body_len()); break;
             default: break;
         }
     });

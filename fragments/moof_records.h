@@ -9,7 +9,8 @@
 // never materialised here, so a huge count costs nothing.
 // Beside the runs, what a traf says about its samples: auxiliary
 // information (saiz, saio, and senc or PIFF's sample encryption box), sample
-// groups (sbgp, sgpd), sub-samples (subs) and dependencies (sdtp); and the
+// groups (sbgp, sgpd), sub-samples (subs), dependencies (sdtp) and trick
+// play (trik); and the
 // moof's pssh boxes, whole. Other traf boxes (tfrf and the other Smooth
 // Streaming uuid boxes, avcn) are not read.
 #pragma once
@@ -24,6 +25,7 @@
 #include "tables/sdtp.h"
 #include "tables/sgpd.h"
 #include "tables/subs.h"
+#include "tables/trik.h"
 
 struct moof_traf_info_t {
     uint64_t base_media_decode_time = 0;
@@ -80,6 +82,7 @@ struct moof_traf_info_t {
     std::vector<qt_sgpd_info> sgpd;
     std::vector<qt_subs_info> subs;  // sample numbers counted within the traf
     qt_sdtp_info sdtp;
+    qt_trik_info trik;
 
     // The decode time of the traf's first sample, as stored (unsigned): the
     // tfdt's, else the tfxd's.

@@ -15,6 +15,7 @@ void qt_stbl_info::clear() {
     ctts.clear();
     stss.clear();
     stts.clear();
+    trik.clear();
     sgpd.clear();
     sbgp.clear();
     subs.clear();
@@ -31,7 +32,9 @@ namespace {
 // The kinds of modelled children, in the order they are written. Group
 // descriptions come before the groups that point at them; senc before saiz
 // and saio, as ffmpeg takes the first it meets.
-enum Kind : int { kSgpd, kSbgp, kSubs, kStts, kStss, kCtts, kStsc, kStsz, kStco, kSdtp, kSenc, kSaiz, kSaio, kKinds };
+enum Kind : int {
+    kSgpd, kSbgp, kSubs, kStts, kStss, kCtts, kStsc, kStsz, kStco, kSdtp, kTrik, kSenc, kSaiz, kSaio, kKinds
+};
 
 template <typename Table>
 bool parse_into(std::vector<Table>& boxes, const ChildAtom& c) {
@@ -61,6 +64,7 @@ int qt_stbl_info::parse_child(const ChildAtom& c) {
         case fourcc("co64"): stco.parse_atom_data(body, n, 64); return kStco;
         case fourcc("sdtp"): sdtp.parse_atom_data(body, n); return kSdtp;
         case fourcc("senc"): senc.parse_atom_data(body, n); return kSenc;
+        case fourcc("trik"): return trik.parse_atom_data(body, n) ? kTrik : ChildOrder::kRaw;
         // A box in a form its table cannot read is kept raw.
         case fourcc("sgpd"): return parse_into(sgpd, c) ? kSgpd : ChildOrder::kRaw;
         case fourcc("sbgp"): return parse_into(sbgp, c) ? kSbgp : ChildOrder::kRaw;
@@ -89,6 +93,7 @@ void qt_stbl_info::keep_common_samples() {
     ctts.keep_samples(n);
     stss.keep_samples(n);
     sdtp.keep_samples(n);
+    trik.keep_samples(n);
     senc.keep_samples(n);
     for (qt_sbgp_info& t : sbgp) {
         if (t.sample_count() > n) t.cover_samples(n);
@@ -118,6 +123,7 @@ void qt_stbl_info::write_into(BeWriter& w, const WriteOptions& options) const {
             case kStsz: stsz.write_into(w); break;
             case kStco: stco.write_into(w, options.force_co64); break;
             case kSdtp: sdtp.write_into(w); break;
+            case kTrik: trik.write_into(w); break;
             case kSenc: senc.write_into(w); break;
             case kSaiz: write_all(saiz, w); break;
             case kSaio: write_all(saio, w); break;

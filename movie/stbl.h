@@ -1,7 +1,8 @@
 // qt_stbl_info: the sample table box (stbl, inside minf). Holds the seven
 // tables the conversion extends, and the per-sample details that fragments
-// continue: sample groups (sgpd, sbgp), sub-samples (subs) and auxiliary
-// information (saiz, saio; senc as a copy for readers that need it). Every
+// continue: sample groups (sgpd, sbgp), sub-samples (subs), trick play
+// (trik) and auxiliary information (saiz, saio; senc as a copy for readers
+// that need it). Every
 // other child (the sample descriptions first among them), and any of these
 // boxes in a form that cannot be read, is carried byte for byte in its place
 // (movie/child_order.h); a raw atom with no place of its own goes first.
@@ -31,6 +32,7 @@
 #include "tables/stsz.h"
 #include "tables/stts.h"
 #include "tables/subs.h"
+#include "tables/trik.h"
 
 class qt_stbl_info {
 public:
@@ -41,6 +43,7 @@ public:
     qt_ctts_info ctts;
     qt_stss_info stss;
     qt_stts_info stts;
+    qt_trik_info trik;
     // Boxes that come once per grouping type, flags value or kind of
     // information, in the order read or added.
     std::vector<qt_sgpd_info> sgpd;

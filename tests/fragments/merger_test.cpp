@@ -68,7 +68,7 @@ struct Row {
 
 // A track's tables in one line, each left out while empty (stss while
 // absent): runs as count x value, stsz as sizes or count x size, stsc as
-// first chunk:samples:description, sdtp and sgpd entries in hex.
+// first chunk:samples:description, sdtp, trik and sgpd entries in hex.
 std::string tables_of(const qt_stbl_info& t, const char* only) {
     std::string out;
     auto list = [](const auto& items, auto put) {  // " " and each item as `put` writes it
@@ -90,6 +90,7 @@ std::string tables_of(const qt_stbl_info& t, const char* only) {
     show("stss", t.stss.present, list(t.stss.tbl, number));
     show("ctts", !t.ctts.tbl.empty(), list(t.ctts.tbl, [](std::ostream& o, auto r) { o << r.count << 'x' << r.offset; }));
     show("sdtp", !t.sdtp.tbl.empty(), " " + to_hex(t.sdtp.tbl));
+    show("trik", !t.trik.tbl.empty(), " " + to_hex(t.trik.tbl));
     for (const auto& s : t.saiz) show("saiz", true, list(s.tbl, number));
     for (const auto& s : t.saio) show("saio", true, list(s.offsets, number));
     Bytes senc;  // the copy of the encryption information, as written
@@ -161,7 +162,8 @@ TEST(Merger, SamplesTheirChunksAndTimes) {
                            "0000001C 73747363 00000000 00000001 00000001 00000003 00000001"  // stsc: 3 in chunk 1
                            "00000020 7374737A 00000000 00000000 00000003 000000C8 000000C9 000000CA"  // 200 201 202
                            "00000014 7374636F 00000000 00000001 00000030"                    // stco: 0x30
-                           "0000000F 73647470 00000000 202020")),                            // sdtp: depends on none
+                           "0000000F 73647470 00000000 202020"                               // sdtp: depends on none
+                           "0000000F 7472696B 00000000 404080")),                            // trik: pic_type 1, 1, 2
         trak(2, kSoun, hex("00000018 73747473 00000000 00000001 FFFFFFFE 000003E8"           // stts: 2^32-2 x 1000
                            "0000001C 73747363 00000000 00000001 00000001 FFFFFFFE 00000001"  // stsc: all in chunk 1
                            "00000014 7374737A 00000000 00000064 FFFFFFFE"                    // 2^32-2 x 100 bytes
@@ -239,7 +241,7 @@ TEST(Merger, SamplesTheirChunksAndTimes) {
                            trun(0xE01, 2, words({0x50, 300, kSync, 1000, 301, kNonSync, 2000}))}),
                      traf({full2, trun(0x401, 2, words({0x300, kSync, kSync}))})}),
          "#1 stts 2x1000 1x1500 2x1000 stsz 200 201 202 300 301 stsc 1:3:1 2:2:1 stco 48 4176 stss 1 2 3 4"
-         " ctts 3x0 1x1000 1x2000 sdtp 20202020 10 #2 stts 4294967295x1000 stsz 4294967295x100 stsc 1:4294967294:1"
+         " ctts 3x0 1x1000 1x2000 sdtp 20202020 10 trik 40408000 00 #2 stts 4294967295x1000 stsz 4294967295x100 stsc 1:4294967294:1"
          " 2:1:1 stco 48 4864 stss 1 4294967295 ctts 4294967295x0 full",
          nullptr, movie},
         {"no more than 2^32 - 1 samples in a run without per-sample fields", at(0, {traf({full2, trun(0, 3)})}),
@@ -306,7 +308,8 @@ TEST(Merger, WhatATrafSaysBesideItsRunsFollowsTheKeptSamples) {
         // its own -2, its own -1, the moov's -1; the 4th sample: none
         full_atom("sbgp", 0, 0, hex("726F6C6C 00000003 00000001 00010001 00000001 00010002 00000001 00000001")),
         full_atom("subs", 0, 0, hex("00000002 00000002 0001 0005 00 00 00000000 00000002 0000")),  // samples 2, 4
-        full_atom("sdtp", 0, 0, hex("20 10"))})});  // the first two samples
+        full_atom("sdtp", 0, 0, hex("20 10")),  // the first two samples
+        full_atom("trik", 0, 0, hex("41 82 C3"))})});  // the first three: pic_type and level 1, 2, 3
     const Bytes second = moof({traf({
         sized, trun(0x001, 2, words({0x100})),  // the second sample lies past the end of the file
         full_atom("sgpd", 1, 0, hex("73656967 00000002 00000001 ABCD")),  // 'seig', which no sample names
@@ -331,13 +334,14 @@ TEST(Merger, WhatATrafSaysBesideItsRunsFollowsTheKeptSamples) {
          "#1 saiz 16 16 16 0 saio 4196 4228 0", "saiz saio", encv},
         {"a sample past the end of the file leaves nothing", aux(one_offset), "#1 saiz 8 14 saio 4144 left 1 left 1",
          "saiz saio", encv, 0x111E},
-        {"sample groups renumbered, sub-samples and sdtp per kept sample, each pssh once",
+        {"sample groups renumbered, sub-samples, sdtp and trik per kept sample, each pssh once",
          {{0x1000, cat({pssh_a, pssh_b, first})}, {0x2000, cat({pssh_b, second})}},
-         "#1 sdtp 20100000 20 sgpd FFFF FFFE sbgp 1x2 2x1 1x0 1x2 subs 2 4 5 raw 32 raw 36 left 1",
-         "sdtp sgpd sbgp subs", groups, 0x210A},
+         "#1 sdtp 20100000 20 trik 4182C300 00 sgpd FFFF FFFE sbgp 1x2 2x1 1x0 1x2 subs 2 4 5 raw 32 raw 36 left 1",
+         "sdtp trik sgpd sbgp subs", groups, 0x210A},
         {"a fragment without groups first",
          {{0x800, moof({traf({sized, trun(0x001, 2, words({0x100}))})})}, {0x1000, cat({pssh_a, first})}},
-         "#1 sdtp 00002010 0000 sgpd FFFF FFFE sbgp 2x0 1x2 2x1 1x0 subs 4 6 raw 32", "sdtp sgpd sbgp subs", groups},
+         "#1 sdtp 00002010 0000 trik 00004182 C300 sgpd FFFF FFFE sbgp 2x0 1x2 2x1 1x0 subs 4 6 raw 32",
+         "sdtp trik sgpd sbgp subs", groups},
     });
 }
 
