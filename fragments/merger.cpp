@@ -60,24 +60,36 @@ struct SampleResolver {
     }
 };
 
-// Makes the fragment start at its decode time. The timeline starts at the
-// first fragment's decode time unless the moov already held samples. A gap
-// stretches the track's last sample; an overlap shortens the samples of the
-// track's last fragment (placeholder durations of a recorder). An overlap
-// that they cannot give, a decode time that jumps back as where two
-// recordings were joined, is left as it is: the timeline never runs
-// backwards.
+// A decode time as stored is unsigned, but writers store one before 0 (the
+// audio priming of ffmpeg's Smooth Streaming writer) as its two's
+// complement: from 2^63 on it is read as negative.
+int64_t signed_decode_time(const moof_traf_info_t& traf) { return static_cast<int64_t>(traf.decode_time()); }
+
+// Makes the fragment start at its decode time (tfdt, else tfxd). The
+// timeline starts at the first fragment's decode time unless the moov already
+// held samples. A gap stretches the track's last sample; an overlap shortens
+// the samples of the track's last fragment (placeholder durations of a
+// recorder). An overlap that they cannot give, a decode time that jumps back
+// as where two recordings were joined, is left as it is: the timeline never
+// runs backwards.
 void follow_decode_time(qt_track_info& track, const moof_traf_info_t& traf) {
     if (!track.decode_start_known) {
-        track.decode_start = (track.sumSampleCounts() == 0 && traf.has_tfdt) ? traf.base_media_decode_time : 0;
+        track.decode_start = (track.sumSampleCounts() == 0 && traf.has_decode_time()) ? signed_decode_time(traf) : 0;
         track.decode_start_known = true;
         track.last_fragment_first_sample = track.sumSampleCounts();
     }
-    if (traf.has_tfdt) {
-        const uint64_t decode = traf.base_media_decode_time;
-        const uint64_t expected = saturating_add(track.decode_start, track.sumSampleDurations());
-        if (decode > expected) track.padLastSample(decode - expected);
-        else if (decode < expected) track.trim_last_fragment(expected - decode);
+    if (traf.has_decode_time()) {
+        // Both times are signed 64-bit values: their distance, taken the
+        // right way round, is exact in 64 unsigned bits.
+        const int64_t decode = signed_decode_time(traf), start = track.decode_start;
+        const uint64_t end = track.sumSampleDurations();  // from the start
+        if (decode < start) {
+            track.trim_last_fragment(saturating_add(end, static_cast<uint64_t>(start) - static_cast<uint64_t>(decode)));
+        } else if (const uint64_t at = static_cast<uint64_t>(decode) - static_cast<uint64_t>(start); at > end) {
+            track.padLastSample(at - end);
+        } else if (at < end) {
+            track.trim_last_fragment(end - at);
+        }
     }
     track.last_fragment_first_sample = track.sumSampleCounts();
 }

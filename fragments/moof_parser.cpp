@@ -25,6 +25,9 @@
 //   uuid  a2394f52-5a9b-4f14-a244-6c427c648df4 (PIFF sample encryption):
 //             v0 as senc, with flag 0x1 u24 AlgorithmID, u8 IV_size,
 //             16 bytes KID before the sample count
+//   uuid  6d1d9b05-42d5-44e6-80e2-141daff757b2 (Smooth Streaming tfxd):
+//             v0: u32 fragment_absolute_time, u32 fragment_duration;
+//             v1: u64 fragment_absolute_time, u64 fragment_duration
 
 namespace {
 
@@ -35,6 +38,8 @@ constexpr size_t kBaseDataOffsetBytes = 8;
 constexpr size_t kUuidBytes = 16;
 constexpr unsigned char kPiffSampleEncryption[kUuidBytes] = {0xA2, 0x39, 0x4F, 0x52, 0x5A, 0x9B, 0x4F, 0x14,
                                                               0xA2, 0x44, 0x6C, 0x42, 0x7C, 0x64, 0x8D, 0xF4};
+constexpr unsigned char kTfxd[kUuidBytes] = {0x6D, 0x1D, 0x9B, 0x05, 0x42, 0xD5, 0x44, 0xE6,
+                                             0x80, 0xE2, 0x14, 0x1D, 0xAF, 0xF7, 0x57, 0xB2};
 constexpr uint32_t kPiffOverrideFlag = 0x000001;
 constexpr size_t kPiffAlgorithmBytes = 3;
 constexpr size_t kKidBytes = 16;
@@ -121,6 +126,16 @@ void moof_traf_info_t::parse_tfdt(const unsigned char* data, size_t len) {
     }
 }
 
+void moof_traf_info_t::parse_tfxd(const unsigned char* data, size_t len) {
+    if (len == 0) return;
+    BeReader r(data, len);
+    r.skip(4);  // version and flags
+    const uint64_t time = data[0] == 0 ? r.u32() : data[0] == 1 ? r.u64() : 0;
+    if (data[0] > 1 || !r.ok()) return;  // the duration after it is not needed
+    tfxd_time = time;
+    has_tfxd = true;
+}
+
 void moof_traf_info_t::parse_trun(const unsigned char* data, size_t len) {
     if (len < kFixedBody || data[0] > 1) return;
     BeReader r(data, len);
@@ -179,19 +194,24 @@ void moof_info_t::parse_traf(moof_traf_info_t& traf, const unsigned char* data, 
             case fourcc("tfdt"): traf.parse_tfdt(child.body(), child.body_len()); break;
             case fourcc("trun"): traf.parse_trun(child.body(), child.body_len()); break;
             case fourcc("senc"): traf.parse_senc(child.body(), child.body_len(), body_at, false); break;
-            case fourcc("uuid"):
-                if (child.body_len() >= kUuidBytes &&
-                    std::equal(kPiffSampleEncryption, kPiffSampleEncryption + kUuidBytes, child.body())) {
-                    traf.parse_senc(child.body() + kUuidBytes, child.body_len() - kUuidBytes, body_at + kUuidBytes,
-                                    true);
+            case fourcc("uuid"): {
+                if (child.body_len() < kUuidBytes) break;
+                const unsigned char* rest = child.body() + kUuidBytes;
+                const size_t rest_len = child.body_len() - kUuidBytes;
+                if (std::equal(kPiffSampleEncryption, kPiffSampleEncryption + kUuidBytes, child.body())) {
+                    traf.parse_senc(rest, rest_len, body_at + kUuidBytes, true);
+                } else if (std::equal(kTfxd, kTfxd + kUuidBytes, child.body())) {
+                    traf.parse_tfxd(rest, rest_len);
                 }
                 break;
+            }
             case fourcc("saiz"): parse_into(traf.saiz, child); break;
             case fourcc("saio"): parse_into(traf.saio, child); break;
             case fourcc("sbgp"): parse_into(traf.sbgp, child); break;
             case fourcc("sgpd"): parse_into(traf.sgpd, child); break;
             case fourcc("subs"): parse_into(traf.subs, child); break;
             case fourcc("sdtp"): traf.sdtp.parse_atom_data(child.body(), child.body_len()); break;
+            case fourcc("trik"): traf.trik.parse_atom_data(child.body(), child.body_len()); break;
             default: break;
         }
     });

@@ -2,15 +2,17 @@
 // moof_info_t holds the fragment's sequence number (mfhd) and one
 // moof_traf_info_t per track fragment (traf, in file order): its header
 // (tfhd) fields, its decode time (tfdt) and each of its runs (trun) on its
-// own. Zero stands for absent throughout; the tfhd and trun flag words tell a
+// own, and Smooth Streaming's fragment time (tfxd), which stands for a tfdt
+// when there is none. Zero stands for absent throughout; the tfhd and trun flag words tell a
 // real 0 from a missing field, and the merger picks the fallbacks. A run
 // without per-sample fields keeps only its declared count: its samples are
 // never materialised here, so a huge count costs nothing.
 // Beside the runs, what a traf says about its samples: auxiliary
 // information (saiz, saio, and senc or PIFF's sample encryption box), sample
-// groups (sbgp, sgpd), sub-samples (subs) and dependencies (sdtp); and the
-// moof's pssh boxes, whole. Other traf boxes (tfxd, tfrf and the other
-// Smooth Streaming uuid boxes, trik, avcn) are not read.
+// groups (sbgp, sgpd), sub-samples (subs), dependencies (sdtp) and trick
+// play (trik); and the
+// moof's pssh boxes, whole. Other traf boxes (tfrf and the other Smooth
+// Streaming uuid boxes, avcn) are not read.
 #pragma once
 
 #include <cstddef>
@@ -23,10 +25,13 @@
 #include "tables/sdtp.h"
 #include "tables/sgpd.h"
 #include "tables/subs.h"
+#include "tables/trik.h"
 
 struct moof_traf_info_t {
     uint64_t base_media_decode_time = 0;
     bool has_tfdt = false;
+    uint64_t tfxd_time = 0;  // fragment_absolute_time
+    bool has_tfxd = false;
     uint32_t tf_flags = 0, track_ID = 0;
     uint64_t base_data_offset = 0;
     uint32_t sample_description_index = 0, default_sample_duration = 0,
@@ -77,9 +82,17 @@ struct moof_traf_info_t {
     std::vector<qt_sgpd_info> sgpd;
     std::vector<qt_subs_info> subs;  // sample numbers counted within the traf
     qt_sdtp_info sdtp;
+    qt_trik_info trik;
+
+    // The decode time of the traf's first sample, as stored (unsigned): the
+    // tfdt's, else the tfxd's.
+    bool has_decode_time() const { return has_tfdt || has_tfxd; }
+    uint64_t decode_time() const { return has_tfdt ? base_media_decode_time : tfxd_time; }
 
     void parse_tfhd(const unsigned char* data, size_t len);
     void parse_tfdt(const unsigned char* data, size_t len);
+    // The body after the uuid's 16-byte extended type.
+    void parse_tfxd(const unsigned char* data, size_t len);
     void parse_trun(const unsigned char* data, size_t len);
     // `at`: the body's offset in the moof's body.
     void parse_senc(const unsigned char* data, size_t len, uint64_t at, bool piff);

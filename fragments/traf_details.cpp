@@ -33,4 +33,7 @@ void TrafDetails::sample(size_t run, uint64_t run_first, uint64_t traf_index, ui
     if (traf_index < traf_.sdtp.tbl.size()) {
         track_.stbl().sdtp.set_sample(track_index, traf_.sdtp.tbl[static_cast<size_t>(traf_index)]);
     }
+    qt_trik_info& trik = track_.stbl().trik;
+    if (traf_index < traf_.trik.tbl.size()) trik.set_sample(track_index, traf_.trik.tbl[static_cast<size_t>(traf_index)]);
+    else if (trik.present) trik.set_sample(track_index, 0);
 }

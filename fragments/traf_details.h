@@ -2,8 +2,10 @@
 // track's stbl while the merger keeps samples and makes chunks: auxiliary
 // information (aux_info_merge.h), sample groups (group_merge.h), sub-samples
 // (subs: each entry continues the stbl's subs of the same flags, renumbered
-// from the traf's samples to the track's) and dependencies (a traf's sdtp
-// gives the dependency byte of its samples). The merger calls sample() for
+// from the traf's samples to the track's), dependencies (a traf's sdtp gives
+// the dependency byte of its samples) and trick play (a traf's trik its
+// samples' bytes; once the track has a trik, samples of trafs without one
+// get 0). The merger calls sample() for
 // every sample it keeps, in order, chunk() for every chunk it appends, and
 // finish() after the traf: samples it leaves out leave nothing behind.
 #pragma once

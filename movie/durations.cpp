@@ -121,32 +121,15 @@ void write_edits(qt_track_info& t, std::vector<qt_edit_list_entry_t> edits) {
     }
 }
 
-// Without a movie timescale the edits cannot be read: they are kept, and a
-// track lasts as long as they do.
-bool rewrite_without_movie_timescale(qt_moov_info& movie, const WriteOptions& options) {
-    std::vector<uint64_t> ends;
-    for (const qt_track_info& t : movie.tracks) {
-        const std::optional<PresentationSpan> span = t.presentation_span();
-        if (!span) return false;
-        ends.push_back(span->end);
-    }
-    uint64_t movie_duration = 0;
-    for (size_t i = 0; i < ends.size(); ++i) {
-        qt_track_info& t = movie.tracks[i];
-        t.write_mdhd_duration(ends[i], options.force_mdhd_v1);
-        const uint64_t d = t.edts.has_edits() ? t.edts.elst.total_duration() : 0;
-        t.write_tkhd_duration(d, options.force_tkhd_v1);
-        movie_duration = std::max(movie_duration, d);
-    }
-    movie.write_mvhd_duration(movie_duration, options.force_mvhd_v1);
-    return true;
-}
-
 }  // namespace
 
 bool rewrite_durations(qt_moov_info& movie, const WriteOptions& options) {
-    const uint32_t original_scale = movie.movieTimescale();
-    if (original_scale == 0) return rewrite_without_movie_timescale(movie, options);
+    // Without a movie timescale (no mvhd, or one that cannot be read or says
+    // 0) players cannot place the tracks: the movie gets one as below, and
+    // edits are read in milliseconds, the most common movie timescale.
+    if (!movie.mvhd.present()) movie.make_mvhd(kMillisecondTimescale);
+    const uint32_t original_scale = movie.movieTimescale() != 0 ? static_cast<uint32_t>(movie.movieTimescale())
+                                                                 : kMillisecondTimescale;
     std::vector<TrackPlan> plans;
     for (const qt_track_info& t : movie.tracks) {
         std::optional<TrackPlan> p = plan_track(t, original_scale);

@@ -5,8 +5,8 @@
 // which every edit and duration is exact to 1 ms; each track's media
 // duration from its samples, the track duration as the sum of its edits or,
 // without edits, its media duration rounded up into the movie timescale, and
-// the movie duration from the longest track. Exact integer arithmetic
-// throughout.
+// the movie duration from the longest track. A movie without a readable
+// movie header gets one. Exact integer arithmetic throughout.
 #pragma once
 
 #include "movie/moov.h"

@@ -1,5 +1,6 @@
 #include "movie/timeline.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -16,20 +17,22 @@ public:
             out_.push_back({movie(e.segment_duration), e.media_time, e.media_rate_integer, e.media_rate_fraction, false});
             return;
         }
-        const uint64_t m = static_cast<uint64_t>(e.media_time);
+        const int64_t m = e.media_time;
         const bool dwell = e.media_rate_integer == 0 && e.media_rate_fraction == 0;
         const bool to_end = e.segment_duration == 0 && !dwell;
         // Where the first presented sample stands on the original timeline;
         // within the signed range, as the caller makes sure.
         const uint64_t first = first_presented();
-        const uint64_t first_original = t_.decode_start + first;
+        const int64_t first_original = t_.decode_start + static_cast<int64_t>(first);
         if (m >= first_original) {
-            add_media(e, m - t_.decode_start, movie(e.segment_duration), to_end);
+            // At or after T0, so the difference is exact in 64 unsigned bits.
+            add_media(e, static_cast<uint64_t>(m) - static_cast<uint64_t>(t_.decode_start), movie(e.segment_duration),
+                      to_end);
             return;
         }
         // Nothing is presented between the edit's media time and the first
         // sample.
-        const ExactTime gap(static_cast<int64_t>(first_original - m), t_.media_timescale);
+        const ExactTime gap(first_original - m, t_.media_timescale);
         const ExactTime duration = movie(e.segment_duration);
         if (dwell || (!to_end && !(gap < duration))) {
             add_empty(duration);
@@ -60,12 +63,10 @@ private:
     }
 
     void add_media(const qt_edit_list_entry_t& e, uint64_t media_time, ExactTime duration, bool to_end) {
-        if (to_end) {
-            const uint64_t end = t_.presentation_end;
-            duration = ExactTime(end > media_time ? static_cast<int64_t>(end - media_time) : 0, t_.media_timescale);
-        }
-        // Not above the original media time or the earliest composition time,
-        // both of which were signed 64-bit values.
+        const uint64_t end = t_.presentation_end;
+        media_time = std::min(media_time, end);
+        if (to_end) duration = ExactTime(static_cast<int64_t>(end - media_time), t_.media_timescale);
+        // The presentation end is a signed 64-bit value.
         const int64_t time = static_cast<int64_t>(media_time);
         out_.push_back({duration, time, e.media_rate_integer, e.media_rate_fraction, to_end});
     }

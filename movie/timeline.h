@@ -9,7 +9,9 @@
 // edit of duration 0, which in a fragmented file runs to the end of the
 // media, gets the duration of what it shows. A track without edits is
 // treated as one edit of the whole media from media time 0: every sample
-// keeps its place on the movie timeline.
+// keeps its place on the movie timeline, and one before 0 (a T0 below 0) is
+// not shown, as it was not. An edit that starts past the end of the media
+// shows none of it, and is written as starting at that end.
 //
 // Durations stay exact (atoms/exact_time.h) until the movie's timescale is
 // chosen; the whole movie may first be moved earlier (start_earlier). Then
@@ -27,7 +29,7 @@
 #include "movie/exact_time.h"
 
 struct TrackTimeline {
-    uint64_t decode_start;        // T0, media ticks
+    int64_t decode_start;         // T0, media ticks; may be negative
     int64_t presentation_start;   // earliest composition time, media ticks from 0
     uint64_t presentation_end;    // end of the latest-presented sample, media ticks from 0
     uint32_t media_timescale;     // neither timescale is 0
@@ -45,8 +47,8 @@ struct TimelineEdit {
 };
 using TimelineEdits = std::vector<TimelineEdit>;
 
-// The track's edits on the converted decode timeline. T0 plus the
-// presentation end lies within the signed 64-bit range.
+// The track's edits on the converted decode timeline. T0, the presentation
+// end and their sum lie within the signed 64-bit range.
 TimelineEdits rebase_edit_list(const std::vector<qt_edit_list_entry_t>& edits, const TrackTimeline& track);
 // The edits as they are, their durations in the movie timescale (not 0).
 TimelineEdits unmoved_edit_list(const std::vector<qt_edit_list_entry_t>& edits, uint32_t movie_timescale);

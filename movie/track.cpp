@@ -50,12 +50,12 @@ namespace {
 constexpr uint64_t kMaxDecodeTime = static_cast<uint64_t>(INT64_MAX - INT32_MAX);
 
 // Walks stts and ctts together in stretches of samples with equal duration
-// and equal composition offset, from decode time `decode` on:
-// visit(first decode time, length in ticks, offset). Returns false, having
-// stopped, when a decode time would pass kMaxDecodeTime.
+// and equal composition offset, from decode time 0 on: visit(first decode
+// time, length in ticks, offset). Returns false, having stopped, when a
+// decode time would pass `limit`.
 template <typename Visit>
-bool for_each_stretch(const qt_stbl_info& t, uint64_t decode, Visit&& visit) {
-    if (decode > kMaxDecodeTime) return false;
+bool for_each_stretch(const qt_stbl_info& t, uint64_t limit, Visit&& visit) {
+    uint64_t decode = 0;
     const auto& ctts = t.ctts.tbl;
     size_t ci = 0;
     uint64_t ctts_left = ctts.empty() ? 0 : ctts[0].count;
@@ -68,7 +68,7 @@ bool for_each_stretch(const qt_stbl_info& t, uint64_t decode, Visit&& visit) {
             const bool have_offset = ci < ctts.size();
             const uint64_t n = have_offset ? std::min(left, ctts_left) : left;
             const uint64_t length = n * run.duration;  // both below 2^32
-            if (length > kMaxDecodeTime - decode) return false;
+            if (length > limit - decode) return false;
             visit(decode, length, have_offset ? ctts[ci].offset : 0);
             decode += length;
             left -= n;
@@ -81,11 +81,14 @@ bool for_each_stretch(const qt_stbl_info& t, uint64_t decode, Visit&& visit) {
 }  // namespace
 
 std::optional<PresentationSpan> qt_track_info::presentation_span() const {
+    constexpr int64_t kMax = static_cast<int64_t>(kMaxDecodeTime);
+    // Decode times from decode_start on stay within -kMax and kMax.
+    if (decode_start < -kMax || decode_start > kMax) return std::nullopt;
+    const uint64_t limit = static_cast<uint64_t>(decode_start > 0 ? kMax - decode_start : kMax);
     bool any = false;
-    const int64_t start = static_cast<int64_t>(std::min(decode_start, kMaxDecodeTime));
     int64_t earliest = 0;
-    int64_t latest = start;  // the decode end may lie past every presentation end
-    const bool fits = for_each_stretch(stbl(), decode_start, [&](uint64_t decode, uint64_t length, int32_t offset) {
+    int64_t latest = 0;  // the decode end may lie past every presentation end
+    const bool fits = for_each_stretch(stbl(), limit, [&](uint64_t decode, uint64_t length, int32_t offset) {
         // Within a stretch the first sample starts earliest and the last one
         // ends latest.
         const int64_t first = static_cast<int64_t>(decode) + offset;
@@ -95,8 +98,7 @@ std::optional<PresentationSpan> qt_track_info::presentation_span() const {
         any = true;
     });
     if (!fits) return std::nullopt;
-    // Every decode time is at least `start`, so neither difference wraps.
-    return PresentationSpan{any ? earliest - start : 0, static_cast<uint64_t>(latest - start)};
+    return PresentationSpan{earliest, static_cast<uint64_t>(latest)};
 }
 
 void qt_track_info::appendSample(uint32_t duration, uint32_t size, uint32_t flags,

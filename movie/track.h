@@ -30,8 +30,10 @@ public:
     qt_trex_info trex{};
 
     // Where the fragments' decode timeline starts: the decode time of the
-    // track's first fragment, or 0 when the moov already held samples.
-    uint64_t decode_start = 0;
+    // track's first fragment, or 0 when the moov already held samples. It
+    // may lie before 0: writers store a start before 0 (audio priming) as
+    // its two's complement.
+    int64_t decode_start = 0;
     bool decode_start_known = false;
     // 0-based index of the first sample of the track's last merged fragment:
     // only those samples give way to a next fragment that starts earlier.
@@ -46,8 +48,8 @@ public:
     uint64_t sumSampleCounts() const { return stbl().stts.sample_count(); }
     uint64_t sumSampleDurations() const { return stbl().stts.total_duration(); }
     // Where the samples are shown, in media ticks from the track's first
-    // decode time; nothing when that time plus any of them leaves the signed
-    // 64-bit range that edit lists' media times have.
+    // decode time; nothing when that time plus any of them, or they alone,
+    // leave the signed 64-bit range that edit lists' media times have.
     std::optional<PresentationSpan> presentation_span() const;
     void write_mdhd_duration(uint64_t d, bool force_v1 = false) { mdia.mdhd.set_duration(d, force_v1); }
     void write_tkhd_duration(uint64_t d, bool force_v1 = false) { tkhd.set_duration(d, force_v1); }

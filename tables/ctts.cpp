@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "atoms/fourcc.h"
+#include "tables/runs.h"
 #include "tables/table_body.h"
 
 // Layout of the body (after the 8-byte header), all big-endian:
@@ -56,6 +57,12 @@ void qt_ctts_info::addSampleCompOffset(int32_t offset) {
 
 void qt_ctts_info::pad_to_sample_count(uint64_t n) {
     if (n > sample_count_) add_samples(n - sample_count_, 0);
+}
+
+void qt_ctts_info::keep_samples(uint64_t n) {
+    if (sample_count_ <= n) return;
+    keep_first_samples(tbl, n);
+    sample_count_ = n;
 }
 
 void qt_ctts_info::write_into(BeWriter& w) const {

@@ -32,6 +32,9 @@ public:
     // fragment sample with an offset.
     void pad_to_sample_count(uint64_t n);
 
+    // Cuts the table to its first n samples, when it has more.
+    void keep_samples(uint64_t n);
+
     uint64_t sample_count() const { return sample_count_; }
 
     void write_into(BeWriter& w) const;

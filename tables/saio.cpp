@@ -45,7 +45,7 @@ void qt_saio_info::write_into(BeWriter& w) const {
     size_t start = w.begin_atom(fourcc("saio"));
     w.version_flags(wide ? kVersionWide : kVersionNarrow, info_type.flags());
     info_type.write(w);
-    w.u32(static_cast<uint32_t>(offsets.size()));
+    w.count32(offsets.size());
     for (uint64_t o : offsets) {
         if (wide) w.u64(o);
         else w.u32(static_cast<uint32_t>(o));

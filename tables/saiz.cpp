@@ -91,7 +91,7 @@ void qt_saiz_info::write_into(BeWriter& w) const {
     w.version_flags(0, info_type.flags());
     info_type.write(w);
     w.u8(common);
-    w.u32(static_cast<uint32_t>(count));
+    w.count32(count);
     if (common == 0) w.bytes(tbl.data(), tbl.size());
     w.end_atom(start);
     assert(w.size() - start == 17 + (info_type.present ? 8 : 0) + (common == 0 ? tbl.size() : 0));

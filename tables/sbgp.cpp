@@ -79,7 +79,7 @@ void qt_sbgp_info::write_into(BeWriter& w) const {
     w.version_flags(has_parameter ? 1 : 0, 0);
     w.u32(grouping_type);
     if (has_parameter) w.u32(grouping_type_parameter);
-    w.u32(static_cast<uint32_t>(tbl.size()));
+    w.count32(tbl.size());
     for (const qt_sample_to_group_t& run : tbl) {
         w.u32(run.count);
         w.u32(run.group_index);

@@ -38,6 +38,10 @@ void qt_sdtp_info::set_sample(uint64_t sample_index, uint8_t byte) {
     tbl[static_cast<size_t>(sample_index)] = byte;
 }
 
+void qt_sdtp_info::keep_samples(uint64_t n) {
+    if (tbl.size() > n) tbl.resize(static_cast<size_t>(n));
+}
+
 void qt_sdtp_info::write_into(BeWriter& w) const {
     if (tbl.empty()) return;
     size_t start = w.begin_atom(fourcc("sdtp"));

@@ -28,6 +28,8 @@ public:
     // Puts the byte a traf's own sdtp gives for the sample at 0-based
     // `sample_index`, creating the table when there is none.
     void set_sample(uint64_t sample_index, uint8_t byte);
+    // Cuts the table to its first n samples, when it has more.
+    void keep_samples(uint64_t n);
 
     void write_into(BeWriter& w) const;
 };

@@ -1,6 +1,7 @@
 #include "tables/senc.h"
 
 #include <algorithm>
+#include <cassert>
 #include <limits>
 
 #include "atoms/fourcc.h"
@@ -48,12 +49,20 @@ void qt_senc_info::cover_samples(uint64_t n, const qt_stsz_info& stsz) {
     while (sizes_.size() < n) add_sample(nullptr, 0, stsz.size_of(sizes_.size()));
 }
 
+void qt_senc_info::keep_samples(uint64_t n) {
+    BeReader r(read_.data(), read_.size());
+    r.skip(4);  // version and flags
+    const uint32_t count = r.u32();
+    if (r.ok() && count > n) read_.clear();
+}
+
 void qt_senc_info::write_into(BeWriter& w) const {
     if (!building_) {
         if (read_.empty()) return;
         size_t start = w.begin_atom(fourcc("senc"));
         w.bytes(read_);
         w.end_atom(start);
+        assert(w.size() - start == 8 + read_.size());
         return;
     }
     const bool any_info = std::any_of(sizes_.begin(), sizes_.end(), [](uint8_t n) { return n != 0; });
@@ -66,7 +75,7 @@ void qt_senc_info::write_into(BeWriter& w) const {
 
     size_t start = w.begin_atom(fourcc("senc"));
     w.version_flags(0, maps ? kSubsampleMapFlag : 0);
-    w.u32(static_cast<uint32_t>(sizes_.size()));
+    w.count32(sizes_.size());
     size_t at = 0;
     for (size_t i = 0; i < sizes_.size(); ++i) {
         const size_t n = sizes_[i];
@@ -92,4 +101,5 @@ void qt_senc_info::write_into(BeWriter& w) const {
         }
     }
     w.end_atom(start);
+    assert(at == info_.size());  // every sample's information written once, in order
 }

@@ -39,6 +39,9 @@ public:
     void add_sample(const unsigned char* info, size_t n, uint32_t sample_size);
     // Appends samples without information up to n, their sizes from stsz.
     void cover_samples(uint64_t n, const qt_stsz_info& stsz);
+    // A senc read from a movie atom that describes more than n samples is
+    // dropped: its entries cannot be told apart without the IV size.
+    void keep_samples(uint64_t n);
 
     void write_into(BeWriter& w) const;
 

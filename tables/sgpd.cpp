@@ -78,10 +78,17 @@ void qt_sgpd_info::write_into(BeWriter& w) const {
     w.u32(grouping_type);
     if (v >= 1) w.u32(default_length);
     if (v >= 2) w.u32(default_description_index);
-    w.u32(static_cast<uint32_t>(entries.size()));
+    w.count32(entries.size());
+    size_t entry_bytes = 0;
     for (const Entry& e : entries) {
-        if (v >= 1 && default_length == 0) w.u32(static_cast<uint32_t>(e.size()));
+        // Each entry was read from a body of a 32-bit size, so its length fits.
+        if (v >= 1 && default_length == 0) {
+            w.u32(static_cast<uint32_t>(e.size()));
+            entry_bytes += kLengthBytes;
+        }
         w.bytes(e);
+        entry_bytes += e.size();
     }
     w.end_atom(start);
+    assert(w.size() - start == 20 + (v >= 1 ? 4 : 0) + (v >= 2 ? 4 : 0) + entry_bytes);
 }

@@ -41,6 +41,12 @@ void qt_stco_info::addChunkOffset(uint64_t offset) {
     max_offset = std::max(max_offset, offset);
 }
 
+void qt_stco_info::keep_chunks(uint64_t n) {
+    if (tbl.size() <= n) return;
+    tbl.resize(static_cast<size_t>(n));
+    max_offset = tbl.empty() ? 0 : *std::max_element(tbl.begin(), tbl.end());
+}
+
 bool qt_stco_info::wide(bool force_co64) const {
     return force_co64 || max_offset > kMaxStcoOffset;
 }

@@ -21,6 +21,8 @@ public:
     void parse_atom_data(const unsigned char* data, size_t len, unsigned int bits);
 
     void addChunkOffset(uint64_t offset);
+    // Cuts the table to its first n chunks, when it has more.
+    void keep_chunks(uint64_t n);
 
     // True when the table is written as co64.
     bool wide(bool force_co64 = false) const;

@@ -1,8 +1,10 @@
 #include "tables/stsc.h"
 
+#include <algorithm>
 #include <cassert>
 
 #include "atoms/fourcc.h"
+#include "atoms/saturating.h"
 #include "tables/table_body.h"
 
 // Layout of the body (after the 8-byte header), all big-endian:
@@ -47,6 +49,54 @@ void qt_stsc_info::addChunk(uint64_t chunk_number, uint32_t samples,
         }
     }
     tbl.push_back({static_cast<uint32_t>(chunk_number), samples, sample_description_index});
+}
+
+std::vector<qt_stsc_info::Span> qt_stsc_info::spans(uint64_t chunk_count) const {
+    std::vector<Span> out;
+    uint64_t next = 1;  // the first chunk that no run covers yet
+    for (size_t i = 0; i < tbl.size() && next <= chunk_count; ++i) {
+        const uint64_t begin = out.empty() ? 1 : std::max<uint64_t>(tbl[i].first_chunk, next);
+        const uint64_t end = i + 1 < tbl.size() ? std::min<uint64_t>(tbl[i + 1].first_chunk, chunk_count + 1)
+                                                : chunk_count + 1;
+        if (begin >= end) continue;
+        out.push_back({{static_cast<uint32_t>(begin), tbl[i].samples_per_chunk, tbl[i].sample_description_index},
+                       end - begin});
+        next = end;
+    }
+    return out;
+}
+
+uint64_t qt_stsc_info::samples_in(uint64_t chunk_count) const {
+    uint64_t samples = 0;
+    for (const Span& s : spans(chunk_count)) {
+        samples = saturating_add(samples, saturating_mul(s.chunks, s.run.samples_per_chunk));
+    }
+    return samples;
+}
+
+uint64_t qt_stsc_info::keep_samples(uint64_t n, uint64_t chunk_count) {
+    const std::vector<Span> read = spans(chunk_count);
+    tbl.clear();
+    uint64_t chunks = 0;
+    for (const Span& s : read) {
+        const uint64_t samples = saturating_mul(s.chunks, s.run.samples_per_chunk);
+        if (samples <= n) {
+            tbl.push_back(s.run);
+            chunks += s.chunks;
+            n -= samples;
+            continue;
+        }
+        // The n-th sample lies in this run: whole chunks up to it, then the
+        // rest in one more chunk.
+        const uint64_t whole = n / s.run.samples_per_chunk;
+        const uint32_t rest = static_cast<uint32_t>(n % s.run.samples_per_chunk);
+        if (whole > 0) tbl.push_back(s.run);
+        if (rest > 0) {
+            tbl.push_back({static_cast<uint32_t>(s.run.first_chunk + whole), rest, s.run.sample_description_index});
+        }
+        return chunks + whole + (rest > 0 ? 1 : 0);
+    }
+    return chunks;
 }
 
 void qt_stsc_info::write_into(BeWriter& w) const {

@@ -47,6 +47,10 @@ void qt_stss_info::addSyncSample(uint32_t sample_flags, uint64_t sample_number) 
     present = true;
 }
 
+void qt_stss_info::keep_samples(uint64_t n) {
+    tbl.erase(std::remove_if(tbl.begin(), tbl.end(), [&](uint32_t number) { return number > n; }), tbl.end());
+}
+
 void qt_stss_info::write_into(BeWriter& w) const {
     if (!present) return;
     size_t start = w.begin_atom(fourcc("stss"));

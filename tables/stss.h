@@ -24,6 +24,8 @@ public:
     // track. The first non-sync sample of a track without the table creates
     // it, listing every earlier sample, which were all sync.
     void addSyncSample(uint32_t sample_flags, uint64_t sample_number);
+    // Drops the entries past sample n.
+    void keep_samples(uint64_t n);
 
     void write_into(BeWriter& w) const;
 };

@@ -52,6 +52,12 @@ void qt_stsz_info::addSampleSize(uint32_t size) {
     tbl.push_back(size);
 }
 
+void qt_stsz_info::keep_samples(uint64_t n) {
+    if (sample_count() <= n) return;
+    if (sample_size != 0) constant_count = static_cast<uint32_t>(n);
+    else tbl.resize(static_cast<size_t>(n));
+}
+
 void qt_stsz_info::write_into(BeWriter& w) const {
     size_t start = w.begin_atom(fourcc("stsz"));
     w.version_flags(0, 0);

@@ -23,6 +23,8 @@ public:
     void parse_atom_data(const unsigned char* data, size_t len);
 
     void addSampleSize(uint32_t size);
+    // Cuts the table to its first n samples, when it has more.
+    void keep_samples(uint64_t n);
 
     uint64_t sample_count() const { return sample_size != 0 ? constant_count : tbl.size(); }
     // The size of the sample at 0-based `index`; 0 past the table.

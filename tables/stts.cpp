@@ -6,6 +6,7 @@
 
 #include "atoms/fourcc.h"
 #include "atoms/saturating.h"
+#include "tables/runs.h"
 #include "tables/table_body.h"
 
 // Layout of the body (after the 8-byte header), all big-endian:
@@ -38,6 +39,14 @@ void qt_stts_info::parse_atom_data(const unsigned char* data, size_t len) {
         uint32_t duration = r.u32();
         add_run({count, duration});
     }
+}
+
+void qt_stts_info::keep_samples(uint64_t n) {
+    if (sample_count_ <= n) return;
+    keep_first_samples(tbl, n);
+    std::vector<qt_time_to_sample_t> runs = std::move(tbl);
+    clear();
+    for (const qt_time_to_sample_t& run : runs) add_run(run);
 }
 
 void qt_stts_info::addSampleDuration(uint32_t duration) {

@@ -38,6 +38,9 @@ public:
     // returns false when those samples cannot give that much.
     bool trim_last_samples(uint64_t amount, uint64_t first);
 
+    // Cuts the table to its first n samples, when it has more.
+    void keep_samples(uint64_t n);
+
     uint64_t sample_count() const { return sample_count_; }
     // Sum of count * duration, modulo 2^64.
     uint64_t total_duration() const { return total_duration_; }

@@ -18,6 +18,8 @@ namespace {
 constexpr uint8_t kVersionNarrow = 0;
 constexpr uint8_t kVersionWide = 1;
 constexpr size_t kEntryHeadBytes = 6;
+constexpr size_t kNarrowSubsampleBytes = 8;
+constexpr size_t kWideSubsampleBytes = 10;
 }  // namespace
 
 void qt_subs_info::clear() {
@@ -35,7 +37,7 @@ bool qt_subs_info::parse_atom_data(const unsigned char* data, size_t len) {
         clear();
         return false;
     }
-    const size_t subsample_bytes = version == kVersionWide ? 10 : 8;
+    const size_t subsample_bytes = version == kVersionWide ? kWideSubsampleBytes : kNarrowSubsampleBytes;
     uint64_t number = 0;
     // An entry cut short ends the table; the entries before it stay.
     for (uint32_t i = 0; i < count && r.remaining() >= kEntryHeadBytes; ++i) {
@@ -63,6 +65,12 @@ void qt_subs_info::add_entry(qt_subsample_entry_t entry) {
     entries.push_back(std::move(entry));
 }
 
+void qt_subs_info::keep_samples(uint64_t n) {
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [&](const qt_subsample_entry_t& e) { return e.sample_number > n; }),
+                  entries.end());
+}
+
 void qt_subs_info::write_into(BeWriter& w) const {
     bool wide = false;
     for (const qt_subsample_entry_t& e : entries) {
@@ -70,12 +78,16 @@ void qt_subs_info::write_into(BeWriter& w) const {
     }
     size_t start = w.begin_atom(fourcc("subs"));
     w.version_flags(wide ? kVersionWide : kVersionNarrow, flags);
-    w.u32(static_cast<uint32_t>(entries.size()));
+    w.count32(entries.size());
     uint64_t previous = 0;
+    size_t subsamples = 0;
     for (const qt_subsample_entry_t& e : entries) {
-        w.u32(static_cast<uint32_t>(e.sample_number - previous));
+        w.count32(e.sample_number - previous);  // a distance in samples
         previous = e.sample_number;
+        // Read with a 16-bit count, appended from such entries.
+        assert(e.subsamples.size() <= std::numeric_limits<uint16_t>::max());
         w.u16(static_cast<uint16_t>(e.subsamples.size()));
+        subsamples += e.subsamples.size();
         for (const qt_subsample_t& s : e.subsamples) {
             if (wide) w.u32(s.size);
             else w.u16(static_cast<uint16_t>(s.size));
@@ -85,4 +97,5 @@ void qt_subs_info::write_into(BeWriter& w) const {
         }
     }
     w.end_atom(start);
+    assert(w.size() - start == 16 + kEntryHeadBytes * entries.size() + (wide ? kWideSubsampleBytes : kNarrowSubsampleBytes) * subsamples);
 }

@@ -38,6 +38,8 @@ public:
 
     // Appends an entry; one that does not come after the last is dropped.
     void add_entry(qt_subsample_entry_t entry);
+    // Drops the entries past sample n.
+    void keep_samples(uint64_t n);
 
     void write_into(BeWriter& w) const;
 };

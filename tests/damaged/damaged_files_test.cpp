@@ -51,6 +51,7 @@ const Row kRows[] = {
     {"last_mdat_past_end", kA, "mdat#2", 0, 4, 0x7FFFFFFF, "", {30, 48}},
     {"last_moof_size_0", kA, "moof#2", 0, 4, 0, "", {30, 48}},
     {"last_moof_payload_32_mib_minus_1_past_end", kA, "moof#2", 0, 4, 0x1FFFFFF + 8, "", {30, 48}},
+    {"mvhd_type_damaged_a_new_one_made", "late_start.mp4", "moov/mvhd", 4, 4, 0x6D016864, "", {30, 48}},
     {"trak_size_0", kA, "moov/trak#2", 0, 4, 0, kNoMvex, {}},
     {"trak_past_moov", kA, "moov/trak#2", 0, 4, 0x10000, kNoMvex, {}},
     {"mfhd_size_0", kA, "moof#2/mfhd", 0, 4, 0, "", {15, 22}},

@@ -68,7 +68,7 @@ struct Row {
 
 // A track's tables in one line, each left out while empty (stss while
 // absent): runs as count x value, stsz as sizes or count x size, stsc as
-// first chunk:samples:description, sdtp and sgpd entries in hex.
+// first chunk:samples:description, sdtp, trik and sgpd entries in hex.
 std::string tables_of(const qt_stbl_info& t, const char* only) {
     std::string out;
     auto list = [](const auto& items, auto put) {  // " " and each item as `put` writes it
@@ -90,6 +90,7 @@ std::string tables_of(const qt_stbl_info& t, const char* only) {
     show("stss", t.stss.present, list(t.stss.tbl, number));
     show("ctts", !t.ctts.tbl.empty(), list(t.ctts.tbl, [](std::ostream& o, auto r) { o << r.count << 'x' << r.offset; }));
     show("sdtp", !t.sdtp.tbl.empty(), " " + to_hex(t.sdtp.tbl));
+    show("trik", !t.trik.tbl.empty(), " " + to_hex(t.trik.tbl));
     for (const auto& s : t.saiz) show("saiz", true, list(s.tbl, number));
     for (const auto& s : t.saio) show("saio", true, list(s.offsets, number));
     Bytes senc;  // the copy of the encryption information, as written
@@ -103,7 +104,8 @@ std::string tables_of(const qt_stbl_info& t, const char* only) {
     return out;
 }
 
-// "#<track ID> <tables>" for each track that shows any, the sizes of the
+// "#<track ID> <tables>" for each track that shows any (with "t0", where its
+// decode timeline starts when not at 0), the sizes of the
 // atoms the movie carries as they are (the pssh), then what each moof's
 // report counts.
 std::string merged(const Row& row) {
@@ -119,8 +121,11 @@ std::string merged(const Row& row) {
         if (r.unlocated_trafs) report << " unlocated " << r.unlocated_trafs;
         if (r.too_many_samples) report << " full";
     }
-    for (const qt_track_info& t : movie.tracks)
-        if (const std::string tables = tables_of(t.stbl(), row.only); !tables.empty()) o << " #" << t.getTrackId() << tables;
+    for (const qt_track_info& t : movie.tracks) {
+        std::string tables = tables_of(t.stbl(), row.only);
+        if (t.decode_start != 0 && row.only && std::strstr(row.only, "t0")) tables += " t0 " + std::to_string(t.decode_start);
+        if (!tables.empty()) o << " #" << t.getTrackId() << tables;
+    }
     for (size_t i = 0; i < movie.other_atoms.count(); ++i) o << " raw " << movie.other_atoms.at(i).size();
     return (o.str() + report.str()).erase(0, 1);
 }
@@ -133,10 +138,17 @@ void check(const std::vector<Row>& rows) {
 std::vector<Moof> at(uint64_t offset, std::initializer_list<Bytes> trafs) { return {{offset, moof(trafs)}}; }
 
 // A moof at 1000 x `n` with a fragment of track 1: `samples` of 1000 ticks
-// at decode time `decode`, without tfdt when negative.
-Moof timed(uint64_t n, int64_t decode, uint32_t samples) {
+// at decode time `decode`, without tfdt when negative; `more`: other boxes
+// of the traf.
+Moof timed(uint64_t n, int64_t decode, uint32_t samples, const Bytes& more = {}) {
     const Bytes tf = tfhd(0x020008, 1, words({1000})), run = trun(0, samples);
-    return {1000 * n, moof({decode < 0 ? traf({tf, run}) : traf({tf, full_atom("tfdt", 1, 0, u64(decode)), run})})};
+    return {1000 * n, moof({decode < 0 ? traf({tf, more, run}) : traf({tf, more, full_atom("tfdt", 1, 0, u64(decode)), run})})};
+}
+// Smooth Streaming's fragment time of that version, and a duration of 0.
+Bytes tfxd(uint8_t version, uint64_t time) {
+    return atom("uuid", cat({hex("6D1D9B05 42D544E6 80E2141D AFF757B2"),
+                             version == 1 ? cat({words({0x01000000}), u64(time), u64(0)})
+                                          : words({0, static_cast<uint32_t>(time), 0})}));
 }
 
 TEST(Merger, SamplesTheirChunksAndTimes) {
@@ -150,7 +162,8 @@ TEST(Merger, SamplesTheirChunksAndTimes) {
                            "0000001C 73747363 00000000 00000001 00000001 00000003 00000001"  // stsc: 3 in chunk 1
                            "00000020 7374737A 00000000 00000000 00000003 000000C8 000000C9 000000CA"  // 200 201 202
                            "00000014 7374636F 00000000 00000001 00000030"                    // stco: 0x30
-                           "0000000F 73647470 00000000 202020")),                            // sdtp: depends on none
+                           "0000000F 73647470 00000000 202020"                               // sdtp: depends on none
+                           "0000000F 7472696B 00000000 404080")),                            // trik: pic_type 1, 1, 2
         trak(2, kSoun, hex("00000018 73747473 00000000 00000001 FFFFFFFE 000003E8"           // stts: 2^32-2 x 1000
                            "0000001C 73747363 00000000 00000001 00000001 FFFFFFFE 00000001"  // stsc: all in chunk 1
                            "00000014 7374737A 00000000 00000064 FFFFFFFE"                    // 2^32-2 x 100 bytes
@@ -210,6 +223,13 @@ TEST(Merger, SamplesTheirChunksAndTimes) {
         {"down to 1 tick each; an overlap larger than that is left",
          {timed(1, 900000, 2), timed(2, 902000, 2), timed(3, 902002, 1), timed(4, 902002, 1)}, "#1 stts 2x1000 2x1 2x1000",
          "stts"},
+        {"Smooth Streaming's tfxd when there is no tfdt, of either version: a gap kept; a tfdt over it",
+         {timed(1, -1, 3, tfxd(1, 900000)), timed(2, -1, 2, tfxd(0, 905000)), timed(3, 908000, 1, tfxd(1, 907000))},
+         "#1 stts 2x1000 1x3000 1x1000 1x2000 1x1000", "stts"},
+        {"a first decode time stored as 2^64 - 500 is 500 before 0, as ffmpeg's Smooth Streaming writer stores audio"
+         " priming",
+         {timed(1, -1, 3, tfxd(1, ~uint64_t{499})), timed(2, -1, 1, tfxd(1, 2500)), timed(3, -1, 1, tfxd(1, 4000))},
+         "#1 stts 3x1000 1x1500 1x1000 t0 -500", "stts t0"},
         {"no tfdt, an empty fragment, a jump back; gaps count from the first decode time",
          {timed(1, 900000, 2), timed(2, -1, 1), timed(3, 904000, 0), timed(4, 903999, 1), timed(5, 0, 1),
           timed(6, 907500, 1)},
@@ -221,7 +241,7 @@ TEST(Merger, SamplesTheirChunksAndTimes) {
                            trun(0xE01, 2, words({0x50, 300, kSync, 1000, 301, kNonSync, 2000}))}),
                      traf({full2, trun(0x401, 2, words({0x300, kSync, kSync}))})}),
          "#1 stts 2x1000 1x1500 2x1000 stsz 200 201 202 300 301 stsc 1:3:1 2:2:1 stco 48 4176 stss 1 2 3 4"
-         " ctts 3x0 1x1000 1x2000 sdtp 20202020 10 #2 stts 4294967295x1000 stsz 4294967295x100 stsc 1:4294967294:1"
+         " ctts 3x0 1x1000 1x2000 sdtp 20202020 10 trik 40408000 00 #2 stts 4294967295x1000 stsz 4294967295x100 stsc 1:4294967294:1"
          " 2:1:1 stco 48 4864 stss 1 4294967295 ctts 4294967295x0 full",
          nullptr, movie},
         {"no more than 2^32 - 1 samples in a run without per-sample fields", at(0, {traf({full2, trun(0, 3)})}),
@@ -290,7 +310,8 @@ TEST(Merger, WhatATrafSaysBesideItsRunsFollowsTheKeptSamples) {
         // its own -2, its own -1, the moov's -1; the 4th sample: none
         full_atom("sbgp", 0, 0, hex("726F6C6C 00000003 00000001 00010001 00000001 00010002 00000001 00000001")),
         full_atom("subs", 0, 0, hex("00000002 00000002 0001 0005 00 00 00000000 00000002 0000")),  // samples 2, 4
-        full_atom("sdtp", 0, 0, hex("20 10"))})});  // the first two samples
+        full_atom("sdtp", 0, 0, hex("20 10")),  // the first two samples
+        full_atom("trik", 0, 0, hex("41 82 C3"))})});  // the first three: pic_type and level 1, 2, 3
     const Bytes second = moof({traf({
         sized, trun(0x001, 2, words({0x100})),  // the second sample lies past the end of the file
         full_atom("sgpd", 1, 0, hex("73656967 00000002 00000001 ABCD")),  // 'seig', which no sample names
@@ -315,13 +336,14 @@ TEST(Merger, WhatATrafSaysBesideItsRunsFollowsTheKeptSamples) {
          "#1 saiz 16 16 16 0 saio 4196 4228 0", "saiz saio", encv},
         {"a sample past the end of the file leaves nothing", aux(one_offset), "#1 saiz 8 14 saio 4144 left 1 left 1",
          "saiz saio", encv, 0x111E},
-        {"sample groups renumbered, sub-samples and sdtp per kept sample, each pssh once",
+        {"sample groups renumbered, sub-samples, sdtp and trik per kept sample, each pssh once",
          {{0x1000, cat({pssh_a, pssh_b, first})}, {0x2000, cat({pssh_b, second})}},
-         "#1 sdtp 20100000 20 sgpd FFFF FFFE sbgp 1x2 2x1 1x0 1x2 subs 2 4 5 raw 32 raw 36 left 1",
-         "sdtp sgpd sbgp subs", groups, 0x210A},
+         "#1 sdtp 20100000 20 trik 4182C300 00 sgpd FFFF FFFE sbgp 1x2 2x1 1x0 1x2 subs 2 4 5 raw 32 raw 36 left 1",
+         "sdtp trik sgpd sbgp subs", groups, 0x210A},
         {"a fragment without groups first",
          {{0x800, moof({traf({sized, trun(0x001, 2, words({0x100}))})})}, {0x1000, cat({pssh_a, first})}},
-         "#1 sdtp 00002010 0000 sgpd FFFF FFFE sbgp 2x0 1x2 2x1 1x0 subs 4 6 raw 32", "sdtp sgpd sbgp subs", groups},
+         "#1 sdtp 00002010 0000 trik 00004182 C300 sgpd FFFF FFFE sbgp 2x0 1x2 2x1 1x0 subs 4 6 raw 32",
+         "sdtp trik sgpd sbgp subs", groups},
     });
 }
 

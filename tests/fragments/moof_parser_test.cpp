@@ -30,6 +30,7 @@ std::string describe(const Bytes& body) {
           << t.sample_description_index << ' ' << t.default_sample_duration << ' ' << t.default_sample_size << ' '
           << t.default_sample_flags;
         if (t.has_tfdt) o << " tfdt " << t.base_media_decode_time;
+        if (t.has_tfxd) o << " tfxd " << t.tfxd_time;
         for (const auto& r : t.truns) {
             o << " trun " << int{r.version} << ' ' << r.tr_flags << ' ' << r.sample_count;
             if (r.has_data_offset) o << " off " << r.data_offset;
@@ -67,20 +68,22 @@ TEST(MoofParser, EveryFieldOfEveryBox) {
         "0000001A 73677064 01000000 726F6C6C 00000002 00000001 FFFF"  // sgpd v1 'roll', 2-byte entries, 1: -1
         "0000001E 73756273 00000000 00000001 00000001 0001 0005 00 00 00000000"  // subs: sample 1, 5 bytes
         "0000000E 73647470 00000000 2010"                        //   sdtp: 2 samples
-        "00000090 74726166 00000010 74666864 00020000 00000002"  // traf, 144 bytes; tfhd: default-base-is-moof, 2
+        "000000BC 74726166 00000010 74666864 00020000 00000002"  // traf, 188 bytes; tfhd: default-base-is-moof, 2
         "00000010 74666474 00000000 12345678"                    //   tfdt v0
         "00000014 7472756E 00000001 00000003 00000190"           //   trun v0: data offset 400 only; 3 samples
         "00000044 75756964 A2394F52 5A9B4F14 A2446C42 7C648DF4"  //   uuid, 68 bytes: PIFF sample encryption
         "00000001 000001 10 00000000 00000000 00000000 00000000"  //    v0, flags 1: algorithm 1, IV 16; KID
         "00000001 00000000 00000000 00000000 00000001"           //     1 sample: entries at body + 442; its IV
         "00000010 73656E63 00000000 00000000"                    //   a second senc: the first one counts
+        "0000002C 75756964 6D1D9B05 42D544E6 80E2141D AFF757B2"  //   uuid, 44 bytes: Smooth Streaming tfxd
+        "01000000 FFFFFFFF FFFC74F8 00000000 0046DC97"           //     v1: time 2^64 - 232200, duration
         "00000020 70737368 00000000 00000000 00000000 00000000 00000000 00000000");  // pssh v0, no data
     EXPECT_EQ(describe(body),
               "seq 7 | traf 1 3b 100001000 2 400 1f40 1010000 tfdt 2540be400"
               " trun 0 f05 2 off fffffff8 first 2000000 held 2 [3e8 1234 1010000 bb8] [3e9 567 10000 ffffffff]"
               " trun 1 800 1 held 1 [0 0 0 ffffffffffffffff]"
               " senc 0 tenc 0 count 2 at d8 bytes 10 others 111112"
-              " | traf 2 20000 0 0 0 0 0 tfdt 12345678 trun 0 1 3 off 190 held 3"
+              " | traf 2 20000 0 0 0 0 0 tfdt 12345678 tfxd fffffffffffc74f8 trun 0 1 3 off 190 held 3"
               " senc 1 iv 10 count 1 at 1ba bytes 10 others 000000"
               " pssh 20");
 }
@@ -100,6 +103,7 @@ TEST(MoofParser, DamagedBoxesAreReadAsFarAsTheyGo) {
                                       full_atom("tfdt", 1, 0, words({5})), full_atom("trun", 2, 0x200, words({1, 16})),
                                       full_atom("trun", 0, 0x200, hex("0000")), full_atom("senc", 1, 0, words({0})),
                                       full_atom("senc", 0, 0, hex("0000")), atom("uuid", Bytes(24, 0)),
+                                      atom("uuid", hex("6D1D9B05 42D544E6 80E2141D AFF757B2 01000000 00000000")),
                                       full_atom("trun", 0, 0x300, cat({words({10, 1, 101, 2, 102}), hex("0000 0003")})),
                                       full_atom("trun", 0, 0x200, words({1, 16, 17})), full_atom("trun", 0, 5, words({3, 16})),
                                       full_atom("trun", 0, 1, hex("00000003 0000"))}))}),

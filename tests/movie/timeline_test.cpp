@@ -12,12 +12,12 @@
 namespace {
 
 constexpr int64_t E = -1;  // empty edit
-constexpr uint64_t kLast = INT64_MAX - INT32_MAX;  // the last decode time taken
+constexpr int64_t kLast = INT64_MAX - INT32_MAX;  // the last decode time taken
 
 struct Run { uint32_t count; int64_t value; };  // of a duration or a composition offset
 struct Track {
     uint32_t timescale;
-    uint64_t decode_start;
+    int64_t decode_start;
     std::vector<Run> stts, ctts;
     std::vector<qt_edit_list_entry_t> edits;
 };
@@ -95,6 +95,9 @@ TEST(Timeline, MovieTimesTable) {
         // A dwell before the first sample shows nothing; one after it moves down.
         {1000, {{48000, 4800, {{1, 96000}}, {}, {{100, 0, 0, 0}, {100, 9600, 0, 0}}}, kFrom0},
          "[100,-1 100,4800@0.0] 200/96000 | [] 1000/1000 | 1000@1000"},
+        // A decode start before 0 (audio priming, 23.22 ms at 10 MHz): what
+        // lies before 0 is not shown, as it was not.
+        {1000, {{10000000, -232200, {{4, 232200}}, {}, {}}, kFrom0}, "[70,232200] 70/928800 | [] 1000/1000 | 1000@1000"},
         // Samples presented before 0: the media time stays 0.
         {1000, {{48000, 4800, {{1, 48000}}, {{1, -512}}, {}}, kFrom0},
          "[100,-1 1000,0] 1100/48000 | [] 1000/1000 | 1100@1000"},
@@ -123,9 +126,11 @@ TEST(Timeline, MovieTimesTable) {
         {1, {{600, 0, {{1, 300}}, {}, {}}}, "[] 300/300 | 300@600"},
         // Up by exactly 1 ms is fine: 3 ms at 500 take 2 ticks.
         {500, {{1000, 0, {{1, 3}}, {}, {}}}, "[] 2/3 | 2@500"},
-        // A media timescale 0 counts no time; a movie timescale 0 none either.
+        // A media timescale 0 counts no time; a movie timescale 0 becomes
+        // milliseconds, in which its edits are read.
         {600, {{0, 0, {{1, 1000}}, {}, {}}, {1000, 0, {{1, 500}}, {}, {}}}, "[] 0/1000 | [] 300/500 | 300@600"},
-        {0, {{1000, 0, {{1, 1000}}, {}, {}}}, "[] 0/1000 | 0@0"},
+        {0, {{48000, 0, {{1, 96000}}, {}, {{45, E, 1, 0}, {0, 0, 1, 0}}}, kFrom0},
+         "[45,-1 2000,0] 2045/96000 | [] 1000/1000 | 2045@1000"},
         // The decode end at the 64-bit limit; one tick past it; the durations
         // alone past it.
         {1000, {{1000, kLast - 2000, {{2, 1000}}, {}, {}}}, "[] 2000/2000 | 2000@1000"},

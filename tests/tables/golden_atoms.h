@@ -24,6 +24,8 @@ inline const Bytes kStss = hex("0000001C 73747373 00000000 00000003"  // 28 'sts
                                "00000001 0000001F 0000003D");         // samples 1, 31, 61
 inline const Bytes kSdtp = hex("00000011 73647470 00000000"  // 17 'sdtp' v0, no count; samples depend:
                                "20 10 18 04 00");            // on none; on others; on others, none on it; ..; unknown
+inline const Bytes kTrik = hex("0000000F 7472696B 00000000"  // 15 'trik' v0, no count; per sample
+                               "41 82 C3");                  // pic_type and dependency_level 1, 2, 3
 inline const Bytes kSdtpEmpty = hex("0000000C 73647470 00000000");  // 12 'sdtp' v0 without samples
 inline const Bytes kStszPerSample = hex("00000020 7374737A 00000000 00000000"  // 32 'stsz' v0, sample_size 0:
                                         "00000003 000001F4 12345678 00000000");  // 3 sizes: 500, 0x12345678, 0

@@ -40,6 +40,7 @@ TEST(Golden, ReadFieldsThenWriteTheSameBytesOrTheFormTheValuesNeed) {
         {kStss, read_back<qt_stss_info>, "[1 31 61]"},
         {kSdtp, read_back<qt_sdtp_info>, "[2010180400]"},
         {kSdtpEmpty, read_back<qt_sdtp_info>, "[]", &kNoBytes},  // nothing to say: not written
+        {kTrik, read_back<qt_trik_info>, "[4182C3]"},
         {kStszPerSample, read_back<qt_stsz_info>, "500 305419896 0"},
         {kStszConstant, read_back<qt_stsz_info>, "10x1024"},
         {kStsc, read_back<qt_stsc_info>, "1:5:2 256:65536:1"},

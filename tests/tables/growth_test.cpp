@@ -151,15 +151,19 @@ TEST(Growth, AppendedSamplesFollowEachTablesRules) {
                        "0000000000000000 0002 FFFF 00000000 1171 00000000"  // 65535 + 4465 clear
                        "0102030405060708 0000"                              // IV only: encrypted whole
                        "1112131415161718 0001 0005 00000100")) + " | "},    // as copied
-        // A count past 32 bits marks the writer.
+        // A distance between subs entries past 32 bits marks the writer, as
+        // every count does; 2^32 - 1 still fits.
         {[] {
              Bytes out;
              BeWriter w(out);
-             w.count32(0xFFFFFFFF);
+             qt_subs_info t;
+             t.add_entry({0xFFFFFFFF, {}});
+             t.write_into(w);
              const bool at_limit = w.count_overflowed();
-             w.count32(0x100000000);
-             return str(at_limit, w.count_overflowed(), " ") + hexs(out);
-         }, "01 FFFFFFFFFFFFFFFF"},
+             t.add_entry({0x1FFFFFFFF, {}});
+             t.write_into(w);
+             return str(at_limit, w.count_overflowed(), " ") + hexs(Bytes(out.end() - 12, out.end()));
+         }, "01 FFFFFFFF0000FFFFFFFF0000"},
         // A header keeps version 0 up to 0xEFFFFFFF (from 0xF0000000 on,
         // readers take the field for "unknown"); the debug switch forces 1.
         {[] {

@@ -53,6 +53,7 @@ inline std::string fields(const qt_ctts_info& t) {
 }
 inline std::string fields(const qt_stss_info& t) { return t.present ? "[" + each(t.tbl, num) + "]" : "absent"; }
 inline std::string fields(const qt_sdtp_info& t) { return t.present ? "[" + hexs(t.tbl) + "]" : "absent"; }
+inline std::string fields(const qt_trik_info& t) { return t.present ? "[" + hexs(t.tbl) + "]" : "absent"; }
 inline std::string fields(const qt_stsz_info& t) {
     return t.sample_size ? str(t.constant_count, "x", t.sample_size) : each(t.tbl, num);
 }
