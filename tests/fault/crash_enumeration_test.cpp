@@ -26,19 +26,33 @@ constexpr int kKilled = 128 + SIGKILL;
 const char kInUse[] = "File is in use by another run of morvak_fragflat\n";
 const char kWrittenElsewhere[] = "File is open for writing in another program\n";
 
-// The tool, with the fault shim preloaded when there are shim settings, as
-// the user nobody when asked.
-tool::Result run(Args args, const Args& shim = {}, bool as_nobody = false) {
+// The tool, with the fault shim preloaded when there are shim settings. As
+// the user nobody when given `nobody_dir`, where copies of both were put: the
+// build folder may lie where nobody cannot enter (a clone in /root).
+tool::Result run(Args args, const Args& shim = {}, const std::string& nobody_dir = "") {
+    const bool as_nobody = !nobody_dir.empty();
     tool::RunOptions options;
     // A sanitized tool refuses a preloaded library unless told not to check.
     options.env = {"LD_PRELOAD", tool::asan_options_with("verify_asan_link_order=0")};
-    if (!shim.empty()) options.env.push_back(std::string("LD_PRELOAD=") + MORVAK_FAULT_SHIM);
+    if (!shim.empty())
+        options.env.push_back("LD_PRELOAD=" + (as_nobody ? nobody_dir + "/fault_shim.so" : MORVAK_FAULT_SHIM));
     options.env.insert(options.env.end(), shim.begin(), shim.end());
     if (as_nobody) {
         options.program = "setpriv";
-        args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", MORVAK_BINARY});
+        args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", nobody_dir + "/morvak_fragflat"});
     }
     return tool::run(args, options);
+}
+
+// `dir` and its `file` open to every user, with copies of the tool and the
+// shim that the user nobody may run.
+std::string open_to_nobody(const tool::TempDir& dir, const std::string& file) {
+    EXPECT_EQ(chmod(dir.path().c_str(), 0777) | chmod(file.c_str(), 0666), 0);
+    for (const auto& [from, to] : {std::pair(MORVAK_BINARY, "morvak_fragflat"), {MORVAK_FAULT_SHIM, "fault_shim.so"}}) {
+        tool::copy_file(from, dir.file(to));
+        EXPECT_EQ(chmod(dir.file(to).c_str(), 0755), 0);
+    }
+    return dir.path();
 }
 
 Args fault(unsigned long k, const std::string& mode) {
@@ -175,10 +189,10 @@ TEST(OtherHolders, RefusedOrKeptWaiting) {
         std::optional<tool::Fd> held;
         if (!holder.empty() && holder != "nobody") held.emplace(work, holder == "write" ? O_WRONLY : O_RDONLY);
         EXPECT_TRUE(holder != "lock" || flock(held->get(), LOCK_EX | LOCK_NB) == 0);
-        EXPECT_TRUE(holder != "nobody" || (chmod(dir.path().c_str(), 0777) == 0 && chmod(work.c_str(), 0666) == 0));
+        const std::string nobody_dir = holder == "nobody" ? open_to_nobody(dir, work) : "";
         const Args writer = {"MORVAK_FAULT_WRITER=" + work, std::string("MORVAK_FAULT_WRITER_AT=") + row.writer_at,
                              "MORVAK_FAULT_WRITER_REPORT=" + report};
-        const tool::Result r = run(job(row.undo, work), *row.writer_at ? writer : Args{}, holder == "nobody");
+        const tool::Result r = run(job(row.undo, work), *row.writer_at ? writer : Args{}, nobody_dir);
         EXPECT_EQ(r.status, refusal.empty() ? 0 : 1);
         EXPECT_EQ(r.err, refusal);
         EXPECT_EQ(differs(refusal.empty() ? reference(!row.undo) : start, work), "");
