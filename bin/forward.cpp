@@ -30,14 +30,15 @@ void say_scan_refusal(const ScanResult& s) {
     }
 }
 
-void say_merge_warnings(const MergeReport& merged) {
+void say_merge_warnings(const ConversionPlan& p) {
+    using ull = unsigned long long;
     for (uint32_t id : mp4_moov_info.unmatched_trex_ids) {
         say("'trex' atom warning: Unable to find track with ID %u\n", id);
     }
-    for (uint64_t i = 0; i < merged.unlocated_trafs; ++i) say("moof: unable to locate track\n");
-    if (merged.samples_left_out > 0) {
-        say("Left out %llu samples that lie past the end of the file\n",
-            static_cast<unsigned long long>(merged.samples_left_out));
+    for (uint64_t i = 0; i < p.merged.unlocated_trafs; ++i) say("moof: unable to locate track\n");
+    if (p.undescribed > 0) say("Left out %llu samples that the movie's own tables do not all describe\n", ull(p.undescribed));
+    if (p.merged.samples_left_out > 0) {
+        say("Left out %llu samples that lie past the end of the file\n", ull(p.merged.samples_left_out));
     }
 }
 
@@ -110,7 +111,7 @@ int run_forward_conversion(const FileTail* tail) {
     }
     int rc = claim_writes(static_cast<uint64_t>(mp4_orig_len));
     if (rc >= 0) return rc;
-    say_merge_warnings(p.merged);
+    say_merge_warnings(p);
     rc = write_conversion(p);
     if (rc >= 0) return rc;
 

@@ -143,6 +143,7 @@ ConversionPlan plan_conversion(const FileReader& file, qt_moov_info& movie, cons
         if (!p.refusal.ok()) return p;
         p.new_moov = std::move(m.atom);
         p.merged = m.merged;
+        p.undescribed = m.undescribed;
     }
     p.relocation = plan_relocation(RelocationInput{moov.start, p.scan.mdat.atom.start, in.file_size, in.force_mdat64,
                                                    in.debug_move_moov, &p.moov_payload});

@@ -32,6 +32,7 @@ struct ConversionPlan {
     std::vector<unsigned char> original_moov; // the same with its header
     std::vector<unsigned char> new_moov;      // empty in the debug mode
     MergeReport merged;
+    uint64_t undescribed = 0;  // samples the moov's tables do not all describe
     uint64_t fragments = 0;    // moof atoms met
     RelocationPlan relocation;
     uint64_t new_moov_at = 0;  // right after the appended copy

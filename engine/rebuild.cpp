@@ -63,6 +63,7 @@ NewMovie FragmentMerge::finish(const WriteOptions& options) {
     std::vector<unsigned char>().swap(pending_bytes_);
     NewMovie out;
     out.merged = total_;
+    out.undescribed = movie_.samples_left_out();
     if (too_large_) {
         out.refusal = {Msg::moov_too_large};
         return out;

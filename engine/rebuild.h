@@ -17,6 +17,8 @@ struct NewMovie {
     Outcome refusal;
     std::vector<unsigned char> atom;  // the whole moov atom
     MergeReport merged;
+    // Samples the moov's own tables did not all describe: left out.
+    uint64_t undescribed = 0;
 };
 
 // The largest moof read and merged; a larger one refuses the file.

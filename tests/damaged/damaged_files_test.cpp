@@ -58,6 +58,8 @@ const Row kRows[] = {
     {"traf_size_7", kA, "moof/traf#2", 0, 4, 7, "", {30, 26}},
     {"trun_past_traf", kA, "moof/traf/trun", 0, 4, 0x1000, "", {15, 48}},
     {"stts_count_2e32_minus_1", kW, "moov/trak/mdia/minf/stbl/stts", 12, 4, 0xFFFFFFFF, "", {30, 48}},
+    {"stts_short_of_stsz", kW, "moov/trak/mdia/minf/stbl/stts", 16, 4, 10,
+     "Left out 5 samples that the movie's own tables do not all describe\n", {25, 48}},
     {"stsz_count_2e32_minus_1", kW, "moov/trak/mdia/minf/stbl/stsz", 16, 4, 0xFFFFFFFF, "", {30, 48}},
     {"trun_count_2e32_minus_1", kA, "moof#2/traf#2/trun", 12, 4, 0xFFFFFFFF, left_out(0xFFFFFFFF - 26), {30, 48}},
     {"trun_ends_inside_its_data_offset", kA, "moof#2/traf#2/trun", 0, 4, 18, left_out(26), {30, 22}},
