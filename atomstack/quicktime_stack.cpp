@@ -85,10 +85,3 @@ quicktime_stack* quicktime_stack_destroy(quicktime_stack* qt) {
     delete qt;
     return nullptr;
 }
-
-bool quicktime_read_payload(quicktime_stack* qt, quicktime_atom atom, std::vector<unsigned char>& out) {
-    out.resize(atom.data_length);
-    quicktime_stack_empty(qt);
-    const long got = quicktime_stack_read(qt, &atom, out.data(), static_cast<long>(atom.data_length));
-    return got >= 0 && static_cast<uint64_t>(got) == atom.data_length;
-}

@@ -70,7 +70,3 @@ void quicktime_walk(quicktime_stack* qt, const quicktime_atom* parent, Visit&& v
         if (!quicktime_stack_read_atom(qt, top, &child) || !visit(child)) break;
     }
 }
-
-// The atom's whole payload into `out`, read from its data start; false when
-// it cannot be read whole. Empties the stack.
-bool quicktime_read_payload(quicktime_stack* qt, quicktime_atom atom, std::vector<unsigned char>& out);

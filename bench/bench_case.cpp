@@ -8,10 +8,13 @@
 #include <algorithm>
 #include <vector>
 
-#include "atoms/file_io.h"
+#include <chrono>
+#include <cstdlib>
+
 #include "atoms/fourcc.h"
+#include "atomstack/file_reader.h"
+#include "atomstack/top_level_walk.h"
 #include "movie/moov.h"
-#include "atomstack/quicktime_stack.h"
 
 namespace {
 
@@ -25,19 +28,17 @@ std::string run_problem(const char* what, const ChildRun& run) {
 // model, holds the generated samples, track by track.
 std::string check_new_moov(const std::string& path, const Recording& file) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    quicktime_stack* qt = quicktime_stack_create(0);
-    quicktime_atom moov;
-    if (quicktime_stack_assign_fd(qt, fd)) {
-        quicktime_walk(qt, nullptr, [&](const quicktime_atom& atom) {
-            if (atom.type == fourcc("moov")) moov = atom;
-            return true;
-        });
+    struct stat st {};
+    if (fd < 0 || fstat(fd, &st) != 0) return "cannot open the converted file";
+    const FileReader reader(fd, static_cast<uint64_t>(st.st_size));
+    TopLevelWalk walk(reader, 0, reader.size());
+    std::vector<unsigned char> body;
+    for (AtomHeader a; walk.next(a);) {
+        ByteSpan payload;
+        if (a.type == fourcc("moov") && walk.payload(a, UINT64_MAX, payload)) body.assign(payload.data, payload.data + payload.len);
     }
-    quicktime_stack_destroy(qt);
-    std::vector<unsigned char> body(moov.data_length);
-    const bool read = moov.absolute_data_offset != 0 && read_exact_at(fd, moov.absolute_data_offset, body);
-    if (fd >= 0) close(fd);
-    if (!read) return "no moov after conversion";
+    close(fd);
+    if (body.empty()) return "no moov after conversion";
     qt_moov_info movie;
     movie.parse_atom_data(body.data(), body.size());
     std::vector<uint64_t> counts;
@@ -46,6 +47,38 @@ std::string check_new_moov(const std::string& path, const Recording& file) {
     std::string got;
     for (uint64_t n : counts) got += (got.empty() ? "" : "+") + std::to_string(n);
     return "new moov holds " + got + " samples";
+}
+
+// The reads a conversion cannot do without, one after another: each
+// top-level header (16 bytes), then each moof's payload. Returns the read
+// calls and the seconds they took.
+std::pair<long long, double> read_floor(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || fstat(fd, &st) != 0) return {0, 0};
+    const FileReader reader(fd, static_cast<uint64_t>(st.st_size));
+    const uint64_t before = FileReader::counters().reads;
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<unsigned char> head(kMaxAtomHeader), payload;
+    for (uint64_t at = 0; at < reader.size();) {
+        AtomHeader h;
+        const size_t got = reader.read(at, head.data(), head.size());
+        if (read_atom_header(head.data(), got, at, reader.size(), h) != HeaderRead::ok) break;
+        if (h.type == fourcc("moof")) {
+            payload.resize(static_cast<size_t>(std::min(h.end, reader.size()) - h.body()));
+            reader.read(h.body(), payload.data(), payload.size());
+        }
+        at = h.end;
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    close(fd);
+    return {static_cast<long long>(FileReader::counters().reads - before), seconds};
+}
+
+// The "reads: N calls" line of the tool's debug switch; -1 without one.
+long long reported_reads(const std::string& err) {
+    const size_t at = err.rfind("reads: ");
+    return at == std::string::npos ? -1 : std::atoll(err.c_str() + at + 7);
 }
 
 // What must come back after an undo: the size, the bytes of every written
@@ -66,10 +99,11 @@ Fingerprint take_fingerprint(const std::string& path, const std::vector<Region>&
     f.ok = fd >= 0 && fsync(fd) == 0 && fstat(fd, &st) == 0;
     f.size = static_cast<uint64_t>(st.st_size);
     f.blocks = static_cast<uint64_t>(st.st_blocks);
+    const FileReader reader(fd, f.size);
     std::vector<unsigned char> bytes;
     for (const Region& r : regions) {
         bytes.resize(r.length);
-        f.ok = f.ok && read_exact_at(fd, r.offset, bytes);
+        f.ok = f.ok && reader.read_exact(r.offset, bytes);
         for (unsigned char b : bytes) f.hash = (f.hash ^ b) * 0x100000001b3ull;
     }
     if (fd >= 0) close(fd);
@@ -94,15 +128,18 @@ void fold(ChildRun& best, const ChildRun& run, bool first) {
 
 }  // namespace
 
-CaseResult run_case(const std::string& tool, const std::string& path, Timing timing, uint64_t samples, int repeat,
+CaseResult run_case(const std::string& tool, const std::string& path, Kind kind, uint64_t samples, int repeat,
                     bool keep) {
     CaseResult r;
-    r.timing = timing;
-    const bool written = write_recording(path, timing, samples, r.file, r.problem);
+    r.kind = kind;
+    const bool written = write_recording(path, kind, samples, r.file, r.problem);
     const Fingerprint original = take_fingerprint(path, r.file.written);
     for (int i = 0; i < repeat && written; ++i) {
-        const ChildRun convert = run_child(tool, {"-f", path});
+        ChildRun convert = run_child(tool, {"--dbg-count-reads", "-f", path});
         r.problem = run_problem("conversion", convert);
+        // The report of the reads is one write of its own.
+        const long long reads = reported_reads(convert.err);
+        if (reads >= 0 && convert.write_calls > 0) --convert.write_calls;
         if (r.ok()) r.problem = check_new_moov(path, r.file);
         // Every run forks from the bench and starts with its pages: hand the
         // movie just read back to the system, or it shows in the next peak.
@@ -114,6 +151,10 @@ CaseResult run_case(const std::string& tool, const std::string& path, Timing tim
         if (r.ok()) r.problem = compare_fingerprints(original, take_fingerprint(path, r.file.written));
         if (!r.ok()) break;
         fold(r.convert, convert, i == 0);
+        r.reads = std::max(r.reads, reads);
+        const auto [floor_reads, floor_seconds] = read_floor(path);
+        r.floor_reads = floor_reads;
+        r.floor_seconds = i == 0 ? floor_seconds : std::min(r.floor_seconds, floor_seconds);
         fold(r.undo, undo, i == 0);
         ++r.runs;
     }

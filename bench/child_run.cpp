@@ -1,5 +1,6 @@
 #include "bench/child_run.h"
 
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,11 +31,13 @@ ChildRun run_child(const std::string& program, const std::vector<std::string>& a
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
 
+    const int err = memfd_create("err", MFD_CLOEXEC);
     std::fflush(nullptr);
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = fork();
-    if (pid < 0) return run;
+    if (pid < 0) return close(err), run;
     if (pid == 0) {
+        dup2(err, 2);
         execv(program.c_str(), argv.data());
         _exit(127);
     }
@@ -52,5 +55,8 @@ ChildRun run_child(const std::string& program, const std::vector<std::string>& a
     run.seconds = std::chrono::duration<double>(end - start).count();
     run.cpu_seconds = seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime);
     run.peak_rss_kib = usage.ru_maxrss;
+    run.err.resize(static_cast<size_t>(lseek(err, 0, SEEK_END)));
+    if (pread(err, run.err.data(), run.err.size(), 0) != static_cast<ssize_t>(run.err.size())) run.err.clear();
+    close(err);
     return run;
 }

@@ -111,12 +111,12 @@ int main(int argc, char** argv) {
                 "syscw in /proc/<pid>/io): highest over the runs.\n\n");
     std::fflush(stdout);
     std::vector<CaseResult> results;
-    for (Timing timing : {Timing::constant, Timing::varying}) {
+    for (Kind kind : {Kind::constant, Kind::varying, Kind::indexed}) {
         for (uint64_t samples : o.sizes) {
-            const std::string name = timing_name(timing) + std::string("-") + std::to_string(samples);
+            const std::string name = kind_name(kind) + std::string("-") + std::to_string(samples);
             std::fprintf(stderr, "%s ...\n", name.c_str());
             const std::string path = o.dir + "/" + name + ".mp4";
-            results.push_back(run_case(o.tool, path, timing, samples, o.repeat, o.keep));
+            results.push_back(run_case(o.tool, path, kind, samples, o.repeat, o.keep));
         }
     }
     if (created && !o.keep) rmdir(o.dir.c_str());

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "atoms/be.h"
 #include "atoms/file_io.h"
 #include "tests/support/mp4_builder.h"
 
@@ -24,13 +25,13 @@ constexpr uint32_t kNonSyncFlags = 0x01010000;  // depends on others, not a sync
 // the same file on every run.
 class SampleSource {
 public:
-    explicit SampleSource(Timing timing) : timing_(timing) {}
+    explicit SampleSource(Kind kind) : kind_(kind) {}
 
     // Decode order I P B B P B B ...: the key frame leads, each P frame is
     // shown after the two B frames that follow it.
     mp4b::Sample video(uint32_t index_in_fragment) {
         uint32_t duration = kFrameTicks;
-        if (timing_ == Timing::varying) {
+        if (kind_ == Kind::varying) {
             // No two neighbours alike: the time-to-sample table gets one
             // entry per sample.
             do {
@@ -51,16 +52,18 @@ private:
         return random_ / 65536u % span;
     }
 
-    Timing timing_;
+    Kind kind_;
     uint32_t last_duration_ = 0;
     uint32_t random_ = 0x2545F491;
 };
 
 }  // namespace
 
-const char* timing_name(Timing t) { return t == Timing::constant ? "constant" : "varying"; }
+const char* kind_name(Kind t) {
+    return t == Kind::constant ? "constant" : t == Kind::varying ? "varying" : "indexed";
+}
 
-bool write_recording(const std::string& path, Timing timing, uint64_t total_samples, Recording& out,
+bool write_recording(const std::string& path, Kind kind, uint64_t total_samples, Recording& out,
                      std::string& error) {
     using namespace mp4b;
     out = Recording{};
@@ -82,8 +85,12 @@ bool write_recording(const std::string& path, Timing timing, uint64_t total_samp
     const Atom moov = movie({minimal_track(1, "vide", kVideoTimescale), minimal_track(2, "soun", kAudioTimescale)},
                             true, {1, 2});
     bool ok = put({ftyp("isom", 512, {"isom", "iso2", "avc1", "mp41"}), moov}, 0);
-    SampleSource source(timing);
+    SampleSource source(kind);
     std::vector<TrackRun> runs{{1, 0, {}}, {2, 0, {}}};  // video, audio
+    // The tfra entries: the video's decode time, the moof's offset, and its
+    // traf, trun and sample numbers in one byte each.
+    Bytes index;
+    BeWriter entries(index);
     for (uint64_t left = total_samples; ok && left > 0;) {
         TrackRun& video = runs[0];
         TrackRun& audio = runs[1];
@@ -108,6 +115,9 @@ bool write_recording(const std::string& path, Timing timing, uint64_t total_samp
         // offset, as most recorders do; the mdat is its header alone.
         const uint64_t payload = video.data_bytes() + audio.data_bytes();
         const auto sequence = static_cast<uint32_t>(++out.fragments);
+        entries.u64(video.decode_time);
+        entries.u64(out.size);
+        entries.bytes(std::vector<unsigned char>{1, 1, 1});
         ok = put({fragment(sequence, runs, out.size), raw("mdat").force_size(8 + payload)}, payload);
         for (const Sample& s : video.samples) video.decode_time += s.duration;
         audio.decode_time += audio_n * kAudioFrameTicks;
@@ -115,9 +125,22 @@ bool write_recording(const std::string& path, Timing timing, uint64_t total_samp
         out.audio_samples += audio_n;
         left -= video_n + audio_n;
     }
-    // An mfra holding only its mfro, as recorders end a fragmented file; the
-    // file then ends in written bytes rather than in a hole.
-    ok = ok && put({container("mfra", {full("mfro", 0, 0, {0, 0, 0, 24})})}, 0);
+    // An mfra, as recorders end a fragmented file; the file then ends in
+    // written bytes rather than in a hole.
+    std::vector<Atom> mfra;
+    if (kind == Kind::indexed) {
+        Bytes tfra;
+        BeWriter w(tfra);
+        w.u32(1);  // the video track
+        w.u32(0);  // one byte for each number
+        w.count32(out.fragments);
+        w.bytes(index);
+        mfra.push_back(full("tfra", 1, 0, tfra));
+    }
+    Bytes mfro(4);
+    be::put_u32(mfro.data(), static_cast<uint32_t>(serialise({container("mfra", mfra)}).size() + 16));
+    mfra.push_back(full("mfro", 0, 0, mfro));
+    ok = ok && put({container("mfra", mfra)}, 0);
     if (!ok) error = "cannot write " + path + ": " + std::strerror(errno);
     if (close(fd) != 0 && ok) {
         error = "cannot close " + path + ": " + std::strerror(errno);

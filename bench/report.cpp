@@ -53,27 +53,29 @@ struct Verdict {
 }  // namespace
 
 void print_table(const std::vector<CaseResult>& results) {
-    const char* row = "%-8s %10s %9s %9s %6s %10s %10s %9s %10s %6s %9s %6s  %s\n";
-    std::printf(row, "timing", "samples", "video", "audio", "frags", "file size", "convert", "cpu", "peak RSS",
-                "writes", "undo", "writes", "check");
+    const char* row = "%-8s %10s %9s %9s %6s %10s %10s %9s %10s %6s %6s %13s %9s %6s  %s\n";
+    std::printf(row, "kind", "samples", "video", "audio", "frags", "file size", "convert", "cpu", "peak RSS",
+                "writes", "reads", "floor", "undo", "writes", "check");
     for (const CaseResult& r : results) {
         auto measured = [&](const std::string& text) { return r.runs > 0 ? text : std::string("-"); };
         const double size = static_cast<double>(r.file.size);
-        std::printf(row, timing_name(r.timing), count_text(r.samples()).c_str(),
+        std::printf(row, kind_name(r.kind), count_text(r.samples()).c_str(),
                     count_text(r.file.video_samples).c_str(), count_text(r.file.audio_samples).c_str(),
                     count_text(r.file.fragments).c_str(),
                     size >= 1 << 30 ? format("%.2f GiB", size / (1 << 30)).c_str() : mib_text(size).c_str(),
                     measured(ms_text(r.convert.seconds)).c_str(), measured(ms_text(r.convert.cpu_seconds)).c_str(),
                     measured(mib_text(static_cast<double>(r.convert.peak_rss_kib) * 1024)).c_str(),
-                    count_text(r.convert.write_calls).c_str(), measured(ms_text(r.undo.seconds)).c_str(),
+                    count_text(r.convert.write_calls).c_str(), count_text(r.reads).c_str(),
+                    measured(count_text(r.floor_reads) + " " + ms_text(r.floor_seconds)).c_str(),
+                    measured(ms_text(r.undo.seconds)).c_str(),
                     count_text(r.undo.write_calls).c_str(), r.ok() ? "restored" : r.problem.c_str());
     }
 }
 
 bool print_targets(const std::vector<CaseResult>& results) {
-    Verdict speed, growth, writes, memory;
-    for (Timing t : {Timing::constant, Timing::varying}) {
-        const std::string name = timing_name(t);
+    Verdict speed, growth, writes, memory, reads;
+    for (Kind t : {Kind::constant, Kind::varying, Kind::indexed}) {
+        const std::string name = kind_name(t);
         const CaseResult* medium = nullptr;
         const CaseResult* large = nullptr;
         const CaseResult* smallest = nullptr;  // sizes run in increasing order
@@ -82,7 +84,7 @@ bool print_targets(const std::vector<CaseResult>& results) {
         bool counted = true;
         bool flat = true;
         for (const CaseResult& r : results) {
-            if (r.timing != t || !r.ok()) continue;
+            if (r.kind != t || !r.ok()) continue;
             if (r.samples() == kMediumFile) medium = &r;
             if (r.samples() == kLargeFile) large = &r;
             if (smallest == nullptr) smallest = &r;
@@ -94,6 +96,10 @@ bool print_targets(const std::vector<CaseResult>& results) {
             const double peak = static_cast<double>(r.convert.peak_rss_kib) * 1024;
             memory.add(peak < limit, name + " " + count_text(r.samples()) + ": " +
                                          mib_text(peak) + " of " + mib_text(limit));
+            const long long read_limit = static_cast<long long>(r.file.fragments) + 16;
+            if (r.reads < 0) reads.missing(name + " " + count_text(r.samples()));
+            else reads.add(r.reads <= read_limit, name + " " + count_text(r.samples()) + ": " + count_text(r.reads) +
+                                                      " of " + count_text(read_limit));
         }
         if (large != nullptr) speed.add(large->convert.seconds < 1.0, name + " " + ms_text(large->convert.seconds));
         else speed.missing(name);
@@ -113,5 +119,6 @@ bool print_targets(const std::vector<CaseResult>& results) {
     bool all = speed.print("a 1,000,000-sample file converts in under 1 s");
     all = growth.print("1,000,000 samples take at most 12 times as long as 100,000") && all;
     all = writes.print("write calls do not grow with the number of samples") && all;
-    return memory.print("peak memory below 64 MiB + 40 bytes per sample") && all;
+    all = memory.print("peak memory below 64 MiB + 40 bytes per sample") && all;
+    return reads.print("reads of the file at most one per fragment, plus 16") && all;
 }
