@@ -1,8 +1,8 @@
 // The one way the program reads its file: positioned reads (pread), never a
 // mapping, counted so that the cost of a run can be told from the run
 // itself. A reader may also stand for a byte image held in memory (the
-// tests' and a dry run's), and may be limited to the file's first bytes, as
-// a file cut there would read.
+// tests'), be limited to the file's first bytes, as a file cut there would
+// read, or show bytes written over the file without writing them.
 #pragma once
 
 #include <sys/types.h>
@@ -34,12 +34,23 @@ public:
     }
     // The same file seen only up to `size` bytes.
     FileReader limited_to(uint64_t size) const;
+    // The same file as it reads once `bytes` are written at `at`: what a
+    // run would leave, seen without writing (a dry run). The file grows to
+    // hold them where they reach past its end.
+    FileReader with_bytes_at(uint64_t at, std::vector<unsigned char> bytes) const;
 
     // Every read of a file this process has made through a reader.
     static const ReadCounters& counters();
 
 private:
+    struct Patch {
+        uint64_t at;
+        std::vector<unsigned char> bytes;
+    };
+    size_t read_underneath(uint64_t pos, unsigned char* out, size_t len) const;
+
     int fd_ = -1;
     std::shared_ptr<const std::vector<unsigned char>> image_;
     uint64_t size_ = 0;
+    std::vector<std::shared_ptr<const Patch>> patches_;  // applied in order over the file
 };

@@ -14,6 +14,7 @@ void print_usage() {
     say(" -h --help                   Show help\n");
     say(" -f <MP4 file>               File to convert\n");
     say(" --undo                      Reverse conversion\n");
+    say(" -n --dry-run                Check and report, write nothing\n");
 }
 
 struct FlagWord {
@@ -23,6 +24,8 @@ struct FlagWord {
 
 const FlagWord kFlagWords[] = {
     {"undo", &do_undo},
+    {"n", &dry_run},
+    {"dry-run", &dry_run},
     {"dbg-force-tkhd-v1", &dbg_force_tkhd_v1},
     {"dbg-force-mdhd-v1", &dbg_force_mdhd_v1},
     {"dbg-force-mvhd-v1", &dbg_force_mvhd_v1},

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 #include "atoms/file_io.h"
 #include "bin/command_line.h"
@@ -76,35 +78,55 @@ Recovery recover(const RecoveryPlan& plan) {
     return plan.outcome;
 }
 
+// The file as a recovery would leave it, seen without writing.
+FileReader recovered_view(const FileReader& file, const RecoveryPlan& plan) {
+    const FileReader cut = file.limited_to(plan.truncate_to);
+    return plan.restore ? cut.with_bytes_at(plan.restore->at, plan.restore->bytes) : cut;
+}
+
 int run_job() {
     int rc = bind_atom_stack();
     if (rc >= 0) return rc;
-    const FileReader& file = quicktime_stack_reader(mp4_qt);
+    FileReader file = quicktime_stack_reader(mp4_qt);
     const FileTail tail = read_tail(file);
     const FoundJournal found = find_journal(tail.bytes.data(), tail.bytes.size(), file.size());
-    if (found.state == JournalState::none) return do_undo ? run_undo() : run_forward_conversion(&tail);
+    if (found.state == JournalState::none) return do_undo ? run_undo(file, "") : run_forward_conversion(file, &tail, "");
 
     const RecoveryPlan plan = plan_recovery(file, found);
     rc = plan.outcome == Recovery::failed ? -1 : claim_writes(file.size());
     if (rc >= 0) return rc;
-    const Recovery recovery = recover(plan);
+    const Recovery recovery = dry_run ? plan.outcome : recover(plan);
     if (recovery == Recovery::failed) {
         say("Cannot recover from an interrupted run\n");
         return 1;
     }
-    rc = bind_atom_stack();
-    if (rc >= 0) return rc;
+    if (dry_run) {
+        file = recovered_view(file, plan);
+    } else {
+        rc = bind_atom_stack();
+        if (rc >= 0) return rc;
+        file = quicktime_stack_reader(mp4_qt);
+    }
+    const std::string before = "recover from an interrupted run, then ";
     if (recovery == Recovery::undo_pending) {
         // An undo was cut short before it changed anything: finish it, so
         // the file is back to its original bytes whatever was asked now.
-        rc = run_undo();
+        FileReader restored = file;
+        rc = run_undo(file, before, do_undo ? nullptr : &restored);
         if (rc != 0 || do_undo) return rc;
-        rc = bind_atom_stack();
-        if (rc >= 0) return rc;
+        if (dry_run) {
+            file = restored;
+        } else {
+            rc = bind_atom_stack();
+            if (rc >= 0) return rc;
+            file = quicktime_stack_reader(mp4_qt);
+        }
     } else if (do_undo) {
-        return 0;  // the original is back: nothing left to undo
+        // The original is back: nothing left to undo.
+        if (dry_run) std::printf("would %srestore the original (%s bytes)\n", before.c_str(), with_commas(file.size()).c_str());
+        return 0;
     }
-    return do_undo ? run_undo() : run_forward_conversion(nullptr);
+    return run_forward_conversion(file, nullptr, before);
 }
 
 }  // namespace

@@ -42,6 +42,8 @@ public:
     // have no other writer. The first call turns the descriptor into a
     // writable one under the same number.
     FileAccess make_writable(uint64_t expected_size);
+    // The same checks without opening for writing: a dry run's.
+    FileAccess still_alone(uint64_t expected_size) const;
 
     int fd() const { return fd_; }
 

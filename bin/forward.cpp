@@ -94,13 +94,27 @@ int write_conversion(const ConversionPlan& p) {
     return -1;
 }
 
+// What a dry run says it would do.
+void say_what_would_happen(const ConversionPlan& p, uint64_t file_size, const std::string& before) {
+    const std::string appended = with_commas(p.journal.self_offset - file_size);
+    if (debug_move_moov) {
+        std::printf("would %sappend the moov as it is: appends %s bytes\n", before.c_str(), appended.c_str());
+        return;
+    }
+    uint64_t samples = 0;
+    for (const qt_track_info& t : mp4_moov_info.tracks) samples += t.sumSampleCounts();
+    const auto count = [](uint64_t n, const char* what) { return with_commas(n) + " " + what + (n == 1 ? "" : "s"); };
+    std::printf("would %sconvert: %s, %s in %s, appends %s bytes\n", before.c_str(),
+                count(mp4_moov_info.tracks.size(), "track").c_str(), count(samples, "sample").c_str(),
+                count(p.fragments, "fragment").c_str(), appended.c_str());
+}
+
 }  // namespace
 
-int run_forward_conversion(const FileTail* tail) {
+int run_forward_conversion(const FileReader& file, const FileTail* tail, const std::string& before) {
     const WriteOptions options{dbg_force_mvhd_v1, dbg_force_tkhd_v1, dbg_force_mdhd_v1, dbg_force_co64};
     const ConversionPlan p =
-        plan_conversion(quicktime_stack_reader(mp4_qt), mp4_moov_info,
-                        ConversionInput{static_cast<uint64_t>(mp4_orig_len), dbg_force_mdat64, debug_move_moov, options, tail});
+        plan_conversion(file, mp4_moov_info, ConversionInput{file.size(), dbg_force_mdat64, debug_move_moov, options, tail});
     if (p.scan.verdict != Msg::none) {
         say_scan_refusal(p.scan);
         return 1;
@@ -109,9 +123,13 @@ int run_forward_conversion(const FileTail* tail) {
         say_outcome(p.refusal);
         return 1;
     }
-    int rc = claim_writes(static_cast<uint64_t>(mp4_orig_len));
+    int rc = claim_writes(file.size());
     if (rc >= 0) return rc;
     say_merge_warnings(p);
+    if (dry_run) {
+        say_what_would_happen(p, file.size(), before);
+        return 0;
+    }
     rc = write_conversion(p);
     if (rc >= 0) return rc;
 

@@ -3,8 +3,12 @@
 // atom at the end.
 #pragma once
 
+#include <string>
+
+#include "atomstack/file_reader.h"
 #include "engine/recovery.h"
 
-// tail: the file's last bytes as read at start-up (null when the file has
-// changed since).
-int run_forward_conversion(const FileTail* tail);
+// file: the file as it is (or, in a dry run, as the runs before would have
+// left it); tail: its last bytes as read at start-up (null when it has
+// changed since). A dry run prints what it would do, after `before`.
+int run_forward_conversion(const FileReader& file, const FileTail* tail, const std::string& before);

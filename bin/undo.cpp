@@ -1,7 +1,8 @@
 #include "bin/undo.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include "atoms/file_io.h"
 #include "bin/driver_state.h"
@@ -19,26 +20,29 @@ int fail(Msg m) {
 
 }  // namespace
 
-int run_undo() {
-    const UndoPlan plan = plan_undo(quicktime_stack_reader(mp4_qt));
+int run_undo(const FileReader& file, const std::string& before, FileReader* restored) {
+    const UndoPlan plan = plan_undo(file);
     if (!plan.refusal.ok()) {
         say_outcome(plan.refusal);
         return 1;
     }
-
-    const int claimed = claim_writes(static_cast<uint64_t>(mp4_orig_len));
+    const int claimed = claim_writes(file.size());
     if (claimed >= 0) return claimed;
+    if (dry_run) {
+        if (restored != nullptr) *restored = file.limited_to(plan.orig_size).with_bytes_at(plan.moov_offset, plan.restored_moov);
+        else std::printf("would %srestore the original (%s bytes)\n", before.c_str(), with_commas(plan.orig_size).c_str());
+        return 0;
+    }
     // The journal goes first and is made durable, so that a run killed while
     // the moov is being written back can finish the restoration.
-    struct stat st;
-    if (fstat(mp4_fd, &st) != 0) return fail(Msg::unable_to_restore_moov);
-    const Journal j = make_journal(JournalOp::undo, static_cast<uint64_t>(st.st_size), plan.orig_size,
-                                   plan.moov_offset, plan.restored_moov, plan.copy_offset);
+    const off_t end = static_cast<off_t>(file.size());
+    const Journal j = make_journal(JournalOp::undo, file.size(), plan.orig_size, plan.moov_offset, plan.restored_moov,
+                                   plan.copy_offset);
     // On a failure before the moov is written back, the journal alone is
     // taken away again; after it, the next run finishes the restoration.
-    if (!write_buffer_at(mp4_fd, st.st_size, encode_journal(j))) {
+    if (!write_buffer_at(mp4_fd, end, encode_journal(j))) {
         say_outcome({Msg::unable_to_restore_moov});
-        if (ftruncate(mp4_fd, st.st_size) == 0) sync_file(mp4_fd);
+        if (ftruncate(mp4_fd, end) == 0) sync_file(mp4_fd);
         return 1;
     }
     if (!sync_file(mp4_fd)) return fail(Msg::failed_sync);

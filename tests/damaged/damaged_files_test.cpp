@@ -2,12 +2,17 @@
 // value in it overwritten. The tool refuses it with its exact lines and
 // leaves it byte for byte, or converts it with its exact warnings into a
 // file that ffmpeg reads without a word, finding the packets the row names,
-// and that the undo turns back into the damaged bytes. The numbers are those
+// and that the undo turns back into the damaged bytes. A dry run before
+// each run and undo says the same and writes nothing; the bytes it says a
+// conversion appends are those the conversion appends. The numbers are those
 // of the fixtures: 30 video and 48 audio packets, 15 and 22 of them in the
 // first fragment.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "atoms/be.h"
+#include "bin/driver_state.h"
 #include "tests/support/file_atoms.h"
 #include "tests/support/media.h"
 #include "tests/support/tool_runner.h"
@@ -92,11 +97,21 @@ TEST_P(Damaged, RefusedUntouchedOrConvertedPlayedAndUndone) {
     tool::RunOptions options;
     options.timeout_seconds = 20;
     options.cap_memory = true;
+    // A dry run first: the same lines and status as the run, nothing written.
+    const tool::Result dry = tool::run({"--dry-run", "-f", path}, options);
+    EXPECT_EQ(tool::difference(b, tool::read_file(path)), "");
     const tool::Result r = tool::run({"-f", path}, options);
+    EXPECT_EQ(dry.status, r.status);
+    EXPECT_EQ(dry.err, r.err);
     EXPECT_EQ(r.status, row.packets.empty() ? 1 : 0);
     EXPECT_EQ(r.err, row.err);
     EXPECT_EQ(r.out, "");
     if (r.status == 0) {
+        const size_t appends = dry.out.find("appends ");
+        ASSERT_NE(appends, std::string::npos) << dry.out;
+        std::string count = dry.out.substr(appends + 8);
+        count.erase(std::remove(count.begin(), count.end(), ','), count.end());
+        EXPECT_EQ(tool::file_size(path), b.size() + std::stoull(count)) << dry.out;
         EXPECT_EQ(media::ffmpeg_complaints(path), "");
         std::vector<size_t> packets;
         for (const media::Packet& p : media::packets(path)) {
@@ -104,6 +119,8 @@ TEST_P(Damaged, RefusedUntouchedOrConvertedPlayedAndUndone) {
             ++packets[p.stream];
         }
         EXPECT_EQ(packets, row.packets);
+        const tool::Result dry_undo = tool::run({"-n", "--undo", "-f", path}, options);
+        EXPECT_EQ(dry_undo.out, "would restore the original (" + with_commas(b.size()) + " bytes)\n");
         const tool::Result undo = tool::run({"--undo", "-f", path}, options);
         EXPECT_EQ(undo.status, 0);
         EXPECT_EQ(undo.err, "");

@@ -1,5 +1,6 @@
 // The command line and the start-up checks on the named file, one run of the
-// tool per row; and the driver's lines with values.
+// tool per row, dry runs among them (none changes a file's bytes or times);
+// and the driver's lines with values.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,7 +12,8 @@
 namespace {
 
 const char kUsage[] = "morvak_fragflat [options]\n -h --help                   Show help\n"
-                      " -f <MP4 file>               File to convert\n --undo                      Reverse conversion\n";
+                      " -f <MP4 file>               File to convert\n --undo                      Reverse conversion\n"
+                      " -n --dry-run                Check and report, write nothing\n";
 // The file is a plain MP4 file: the scan's verdict shows it was read.
 const char kPlain[] = "Not a fragmented MP4 file\nmoof @ 0\nmvex @ 0\n";
 
@@ -25,7 +27,20 @@ TEST(CommandLine, StatusAndLines) {
     mp4b::write_file(tiny, {mp4b::ftyp("isom", 0, {}), mp4b::moov_with_payload(40, true), mp4b::raw("moof"),
                             mp4b::raw("mdat")});
     ASSERT_EQ(symlink(file.c_str(), link.c_str()), 0);
-    const tool::Bytes before = tool::read_file(file);
+    // A recording, and one converted: what a dry run says of each.
+    const std::string frag = tool::copy_fixture("sample.mp4", dir), converted = dir.file("converted.mp4");
+    tool::copy_file(frag, converted);
+    ASSERT_EQ(tool::run({"-f", converted}).status, 0);
+    const auto state = [&] {
+        std::vector<std::pair<tool::Bytes, std::string>> files;
+        for (const std::string& f : {file, frag, converted}) {
+            struct stat st {};
+            stat(f.c_str(), &st);
+            files.push_back({tool::read_file(f), std::to_string(st.st_mtim.tv_nsec) + " " + std::to_string(st.st_ctim.tv_nsec)});
+        }
+        return files;
+    };
+    const auto before = state();
     const struct { std::vector<std::string> args; int status; std::string out, err; } rows[] = {
         {{}, 1, "", "You must specify a file\n"},
         {{"-h"}, 1, "", kUsage},
@@ -43,6 +58,11 @@ TEST(CommandLine, StatusAndLines) {
         {{"--undo", "-f", dir.path()}, 1, "", "Not a file\n"},
         {{"-f", link}, 1, "", "Not a file\n"},
         {{"--version"}, 0, "morvak_fragflat ", ""},
+        {{"-n", "-f", frag}, 0, "would convert: 2 tracks, 78 samples in 2 fragments, appends 2,986 bytes\n", ""},
+        {{"--dry-run", "-f", converted}, 1, "", kPlain},
+        {{"--undo", "--dry-run", "-f", converted}, 0, "would restore the original (29,594 bytes)\n", ""},
+        {{"-n", "--undo", "-f", frag}, 1, "", "Not enough information to undo\n"},
+        {{"-n", "-f", still}, 1, "", "Not an MP4 file\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(::testing::PrintToString(row.args));
@@ -52,7 +72,10 @@ TEST(CommandLine, StatusAndLines) {
         EXPECT_EQ(r.out.substr(0, row.out.size()), row.out);  // the version's number follows
         EXPECT_EQ(r.out.empty(), row.out.empty());
     }
-    EXPECT_EQ(tool::read_file(file), before);
+    EXPECT_TRUE(state() == before) << "a file's bytes or times changed";
+    // What the dry run said it would append, the conversion appends.
+    ASSERT_EQ(tool::run({"-f", frag}).status, 0);
+    EXPECT_EQ(tool::file_size(frag), 29594u + 2986u);
     // The lines with values, in their order.
     ::testing::internal::CaptureStderr();
     say_outcome({Msg::omov_mismatch, 36, 28});
