@@ -48,14 +48,16 @@ struct Walk {
     const FileReader& file;
     ConversionPlan& plan;
     FragmentMerge& merge;
+    bool reading_ahead;
     std::unique_ptr<ReadAhead> ahead;
     std::vector<unsigned char> ftyp;
     bool moov_read = false;
     FoundAtom mvex;
 
     void read_ahead(TopLevelWalk& walk, std::vector<uint64_t> positions) {
-        if (ahead || positions.size() < kIndexWorthReading) return;
+        if (ahead || !reading_ahead || positions.size() < kIndexWorthReading) return;
         ahead = std::make_unique<ReadAhead>(file, std::move(positions), walk.end());
+        plan.read_ahead = ahead->positions();
         walk.use_read_ahead(ahead.get());
     }
 
@@ -108,10 +110,10 @@ ConversionPlan plan_conversion(const FileReader& file, qt_moov_info& movie, cons
     ConversionPlan p;
     const FileReader view = file.limited_to(in.file_size);
     FragmentMerge merge(movie, in.file_size);
-    Walk w{view, p, merge, nullptr, {}, false, {}};
+    Walk w{view, p, merge, in.read_ahead && !in.debug_move_moov, nullptr, {}, false, {}};
     {
         TopLevelWalk walk(view, 0, in.file_size);
-        if (in.tail != nullptr && !in.debug_move_moov) w.read_ahead(walk, mfra_positions(view, *in.tail));
+        if (in.tail != nullptr && w.reading_ahead) w.read_ahead(walk, mfra_positions(view, *in.tail));
         w.run(walk, true);
         w.ahead.reset();
     }

@@ -23,6 +23,9 @@ struct ConversionInput {
     bool debug_move_moov;  // relocate only: no new movie atom
     WriteOptions write;
     const FileTail* tail = nullptr;  // the file's last bytes, when read already
+    // Fragments an index names are read ahead, many at once; the plan is the
+    // same without.
+    bool read_ahead = true;
 };
 
 struct ConversionPlan {
@@ -34,6 +37,7 @@ struct ConversionPlan {
     MergeReport merged;
     uint64_t undescribed = 0;  // samples the moov's tables do not all describe
     uint64_t fragments = 0;    // moof atoms met
+    uint64_t read_ahead = 0;   // positions an index named, read ahead
     RelocationPlan relocation;
     uint64_t new_moov_at = 0;  // right after the appended copy
     Journal journal;           // at the end of the converted file

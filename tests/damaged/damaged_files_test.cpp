@@ -15,12 +15,14 @@
 #include "bin/driver_state.h"
 #include "tests/support/file_atoms.h"
 #include "tests/support/media.h"
+#include "tests/support/mp4_builder.h"
 #include "tests/support/tool_runner.h"
 
 namespace {
 
 // In the atom at the path: at `at`, a value of `width` bytes is written, or
-// the file ends (kCut), or `value` zeros are added to the atom (kGrow).
+// the file ends (kCut), or a `free` child of `value` bytes, zeros after its
+// header, is added at the atom's end (kGrow).
 // packets: per stream, in the converted file; none: refused.
 constexpr uint64_t kCut = 0, kGrow = 1;
 struct Row {
@@ -56,6 +58,7 @@ const Row kRows[] = {
     {"last_mdat_past_end", kA, "mdat#2", 0, 4, 0x7FFFFFFF, "", {30, 48}},
     {"last_moof_size_0", kA, "moof#2", 0, 4, 0, "", {30, 48}},
     {"last_moof_payload_32_mib_minus_1_past_end", kA, "moof#2", 0, 4, 0x1FFFFFF + 8, "", {30, 48}},
+    {"moof_past_1_gib_refused", kA, "moof#2", 0, 4, (1u << 30) + 9, "Failed to read moof atom\n", {}},
     {"mvhd_type_damaged_a_new_one_made", "late_start.mp4", "moov/mvhd", 4, 4, 0x6D016864, "", {30, 48}},
     {"trak_size_0", kA, "moov/trak#2", 0, 4, 0, kNoMvex, {}},
     {"trak_past_moov", kA, "moov/trak#2", 0, 4, 0x10000, kNoMvex, {}},
@@ -89,7 +92,11 @@ TEST_P(Damaged, RefusedUntouchedOrConvertedPlayedAndUndone) {
     if (row.width == 4) be::put_u32(b.data() + atom.start + row.at, static_cast<uint32_t>(row.value));
     if (row.width == 8) be::put_u64(b.data() + atom.start + row.at, row.value);
     if (row.width == kGrow) be::put_u32(b.data() + atom.start, static_cast<uint32_t>(atom.size + row.value));
-    if (row.width == kGrow) b.insert(b.begin() + static_cast<long>(atom.end()), row.value, 0);
+    if (row.width == kGrow) {
+        b.insert(b.begin() + static_cast<long>(atom.end()), row.value, 0);
+        be::put_u32(b.data() + atom.end(), static_cast<uint32_t>(row.value));
+        be::put_u32(b.data() + atom.end() + 4, mp4b::fourcc_of("free"));
+    }
     if (row.width == kCut) b.resize(atom.start + row.at);
     const tool::TempDir dir;
     const std::string path = dir.file("damaged.mp4");
