@@ -111,7 +111,7 @@ void qt_track_info::appendSample(uint32_t duration, uint32_t size, uint32_t flag
     // first appended offset so the table covers every sample.
     t.ctts.pad_to_sample_count(sample_index);
     t.ctts.addSampleCompOffset(composition_offset);
-    t.sdtp.add_sample(flags, sample_index);
+    add_sdtp_sample(t.sdtp, flags, sample_index);
 }
 
 void qt_track_info::appendChunk(uint64_t offset, uint32_t samples, uint32_t sample_description_index) {

@@ -92,8 +92,8 @@ TEST(Golden, DamagedBodiesAreReadAsFarAsTheyHold) {
         {kCttsV1, read_back<qt_ctts_info>, 0, 8, 2, "n0: "},
         {kStss, read_back<qt_stss_info>, 0, 8, 1, "absent"},
         {kSdtp, read_back<qt_sdtp_info>, 1, 0, 0, "[20101804]"},
-        {kSdtp, read_back<qt_sdtp_info>, 0, 8, 1, "absent"},
-        {kSdtp, read_back<qt_sdtp_info>, 6, 0, 0, "absent"},    // cut inside the flags
+        {kSdtp, read_back<qt_sdtp_info>, 0, 8, 1, "refused absent"},
+        {kSdtp, read_back<qt_sdtp_info>, 6, 0, 0, "refused absent"},  // cut inside the flags
         {kStszPerSample, read_back<qt_stsz_info>, 1, 0, 0, "500 305419896"},
         {kStszPerSample, read_back<qt_stsz_info>, 0, 19, 4, "500 305419896 0"},
         {kStszPerSample, read_back<qt_stsz_info>, 0, 8, 1, ""},

@@ -72,9 +72,9 @@ TEST(Growth, AppendedSamplesFollowEachTablesRules) {
          "[1 2 4]"},
         // sdtp: a byte per sample, 0 for those not known, those past the
         // track's cut; none while absent.
-        {grown<Sdtp>("00000000 2010180400", [](Sdtp& t) { t.add_sample(kSdtpFields, 7); }), "[2010180400000066]"},
-        {grown<Sdtp>("00000000 2010180400", [](Sdtp& t) { t.add_sample(kSdtpFields, 2); }), "[201066]"},
-        {grown<Sdtp>("", [](Sdtp& t) { t.add_sample(kSdtpFields, 0); }), "absent"},
+        {grown<Sdtp>("00000000 2010180400", [](Sdtp& t) { add_sdtp_sample(t, kSdtpFields, 7); }), "[2010180400000066]"},
+        {grown<Sdtp>("00000000 2010180400", [](Sdtp& t) { add_sdtp_sample(t, kSdtpFields, 2); }), "[201066]"},
+        {grown<Sdtp>("", [](Sdtp& t) { add_sdtp_sample(t, kSdtpFields, 0); }), "absent"},
         // stsz: constant while sizes match, one each from the first that
         // differs; never constant when appended.
         {grown<Stsz>("00000000 00000400 00000002", [](Stsz& t) { t.addSampleSize(1024); t.addSampleSize(1000); }),

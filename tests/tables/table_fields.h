@@ -52,8 +52,8 @@ inline std::string fields(const qt_ctts_info& t) {
     return str("n", t.sample_count(), ": ", runs(t.tbl, &qt_composition_offset_t::offset));
 }
 inline std::string fields(const qt_stss_info& t) { return t.present ? "[" + each(t.tbl, num) + "]" : "absent"; }
-inline std::string fields(const qt_sdtp_info& t) { return t.present ? "[" + hexs(t.tbl) + "]" : "absent"; }
-inline std::string fields(const qt_trik_info& t) { return t.present ? "[" + hexs(t.tbl) + "]" : "absent"; }
+template <uint32_t Type>
+std::string fields(const SampleByteTable<Type>& t) { return t.present ? "[" + hexs(t.tbl) + "]" : "absent"; }
 inline std::string fields(const qt_stsz_info& t) {
     return t.sample_size ? str(t.constant_count, "x", t.sample_size) : each(t.tbl, num);
 }
