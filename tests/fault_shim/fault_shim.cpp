@@ -1,8 +1,11 @@
 // Fault injection for the crash tests, preloaded into the tool. Counts the
 // calls that change a file (pwrite, ftruncate, fdatasync, fsync) and at the
-// k-th one kills the process, writes half its bytes and then kills it, or
-// makes it fail with EIO:
-//   MORVAK_FAULT_AT=k  MORVAK_FAULT_MODE=kill|cut|fail
+// k-th one kills the process, writes half its bytes and then kills it, makes
+// it fail with EIO, or lets the file system fill up during it (nospace): a
+// write stores its first half and returns that short count, as the kernel
+// does when the room runs out part way, a truncation or sync fails with
+// ENOSPC:
+//   MORVAK_FAULT_AT=k  MORVAK_FAULT_MODE=kill|cut|fail|nospace
 //   MORVAK_FAULT_COUNT_FILE=path   receives the number of calls at a normal exit
 // It also starts another writer when asked: a child that opens
 // MORVAK_FAULT_WRITER for reading and writing (the test's own writer opens
@@ -67,19 +70,25 @@ void start_writer(int fd) {
 
 template <typename Fn> Fn next(const char* name) { return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name)); }
 
-// Counts a call that changes the file: false when it is to fail; a kill
-// (after half the bytes of a cut write) happens here.
-bool go_on(int fd, const void* buf = nullptr, size_t n = 0, off_t at = 0) {
+enum class Fault { none, fail, nospace };
+
+// Counts a call that changes the file and tells whether and how it fails,
+// errno set; a kill (after half the bytes of a cut write) happens here.
+Fault fault(int fd, const void* buf = nullptr, size_t n = 0, off_t at = 0) {
     static const unsigned long fault_at = setting("MORVAK_FAULT_AT");
     static const unsigned long writer_at = setting("MORVAK_FAULT_WRITER_AT", "change:");
     const char* mode = getenv("MORVAK_FAULT_MODE");
     if (++calls == writer_at) start_writer(fd);
-    if (calls != fault_at || mode == nullptr) return true;
-    errno = EIO;
-    if (strcmp(mode, "fail") == 0) return false;
+    if (calls != fault_at || mode == nullptr) return Fault::none;
+    if (strcmp(mode, "fail") == 0) return errno = EIO, Fault::fail;
+    if (strcmp(mode, "nospace") == 0) return errno = ENOSPC, Fault::nospace;
     if (strcmp(mode, "cut") == 0 && buf != nullptr) next<decltype(&pwrite)>("pwrite")(fd, buf, n / 2, at);
     kill(getpid(), SIGKILL);
     _exit(137);  // not reached
+}
+
+template <typename Fn, typename... A> int unless_faulted(const char* name, int fd, A... args) {
+    return fault(fd) == Fault::none ? next<Fn>(name)(fd, args...) : -1;
 }
 
 __attribute__((destructor)) void report_count() {
@@ -97,11 +106,20 @@ ssize_t pread(int fd, void* buf, size_t n, off_t at) {
 }
 
 ssize_t pwrite(int fd, const void* buf, size_t n, off_t at) {
-    return go_on(fd, buf, n, at) ? next<decltype(&pwrite)>("pwrite")(fd, buf, n, at) : -1;
+    const auto real = next<decltype(&pwrite)>("pwrite");
+    switch (fault(fd, buf, n, at)) {
+        case Fault::none: return real(fd, buf, n, at);
+        case Fault::fail: return -1;
+        case Fault::nospace: break;
+    }
+    // A single byte has no half to store: the write fails outright.
+    const ssize_t stored = n / 2 > 0 ? real(fd, buf, n / 2, at) : -1;
+    errno = ENOSPC;
+    return stored;
 }
 
-int ftruncate(int fd, off_t length) { return go_on(fd) ? next<decltype(&ftruncate)>("ftruncate")(fd, length) : -1; }
-int fdatasync(int fd) { return go_on(fd) ? next<decltype(&fdatasync)>("fdatasync")(fd) : -1; }
-int fsync(int fd) { return go_on(fd) ? next<decltype(&fsync)>("fsync")(fd) : -1; }
+int ftruncate(int fd, off_t length) { return unless_faulted<decltype(&ftruncate)>("ftruncate", fd, length); }
+int fdatasync(int fd) { return unless_faulted<decltype(&fdatasync)>("fdatasync", fd); }
+int fsync(int fd) { return unless_faulted<decltype(&fsync)>("fsync", fd); }
 
 }  // extern "C"
