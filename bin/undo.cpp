@@ -38,8 +38,8 @@ int run_undo(const FileReader& file, const std::string& before, FileReader* rest
     const off_t end = static_cast<off_t>(file.size());
     const Journal j = make_journal(JournalOp::undo, file.size(), plan.orig_size, plan.moov_offset, plan.restored_moov,
                                    plan.copy_offset);
-    // On a failure before the moov is written back, the journal alone is
-    // taken away again; after it, the next run finishes the restoration.
+    // Should the journal's own write fail, it is taken away again; after
+    // any later failure the next run finds it and finishes the restoration.
     if (!write_buffer_at(mp4_fd, end, encode_journal(j))) {
         say_outcome({Msg::unable_to_restore_moov});
         if (ftruncate(mp4_fd, end) == 0) sync_file(mp4_fd);
