@@ -44,10 +44,7 @@ public:
     // The bytes of [at, at + len) of the stretch, if they can be read.
     bool bytes(uint64_t at, size_t len, ByteSpan& out);
 
-    uint64_t position() const { return pos_; }
     uint64_t end() const { return end_; }
-    // What the walk expects a fragment's head to take.
-    uint64_t expected_read() const { return expected_; }
 
 private:
     // [from, to) in the buffer, reading at least up to `read_to`.

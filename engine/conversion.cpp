@@ -42,8 +42,8 @@ std::vector<uint64_t> mfra_positions(const FileReader& file, const FileTail& tai
 }
 
 // The walk over the file, filling the scan and handing each fragment to the
-// merge once the moov is known; `merging` is false for a walk that only
-// scans.
+// merge once the moov is known. `scanning`: the first walk, from the start
+// of the file; a second one, from the first moof, only merges.
 struct Walk {
     const FileReader& file;
     ConversionPlan& plan;
