@@ -19,7 +19,10 @@ off_t mp4_orig_len = 0;
 qt_moov_info mp4_moov_info;
 
 int claim_writes(uint64_t expected_size) {
-    const FileAccess a = dry_run ? mp4_access.still_alone(expected_size) : mp4_access.make_writable(expected_size);
+    // A dry run sees the file as the runs before would have left it, but on
+    // disk it is still as it was found.
+    const FileAccess a = dry_run ? mp4_access.still_alone(static_cast<uint64_t>(mp4_orig_len))
+                                 : mp4_access.make_writable(expected_size);
     if (a == FileAccess::ok) return -1;
     say("%s", access_refusal(a));
     return 1;

@@ -275,14 +275,21 @@ private:
     // The next --undo and conversion, each on its own copy: restored or
     // converted exactly, or refused with the copy as it was. A file that is
     // neither the original nor its conversion holds a journal: both must
-    // recover it.
+    // recover it. A dry run before each says what it will say and ends as
+    // it will end, and writes nothing.
     std::map<Image, Ends>::const_iterator judge(const Image& left) {
         if (const auto it = judged_.find(left); it != judged_.end()) return it;
         Ends ends;
         for (const bool undo : {true, false}) {
             const std::string path = dir_.file(undo ? "undone.mp4" : "redone.mp4"), count = dir_.file("count");
             write_image(left, path);
+            Args dry = job(undo, path);
+            dry.insert(dry.begin(), "--dry-run");
+            const tool::Result d = run(dry);
+            EXPECT_TRUE(read_image(path) == left) << "a dry run changed the file";
             const tool::Result r = run(job(undo, path), undo ? Args{"MORVAK_FAULT_COUNT_FILE=" + count} : Args{});
+            EXPECT_EQ(d.status, r.status);
+            EXPECT_EQ(d.err, r.err);
             const Image after = read_image(path);
             const Image& wanted = undo ? r_.original : r_.converted;
             std::string& end = undo ? ends.undo : ends.conversion;
