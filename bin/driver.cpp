@@ -84,6 +84,19 @@ FileReader recovered_view(const FileReader& file, const RecoveryPlan& plan) {
     return plan.restore ? cut.with_bytes_at(plan.restore->at, plan.restore->bytes) : cut;
 }
 
+// After a step that changed the file: a dry run goes on with the view of
+// what the step would have left; a real run reads the file anew. -1 to go
+// on, else the exit status.
+int move_on(FileReader& file, const FileReader& view) {
+    if (dry_run) {
+        file = view;
+        return -1;
+    }
+    const int rc = bind_atom_stack();
+    if (rc < 0) file = quicktime_stack_reader(mp4_qt);
+    return rc;
+}
+
 int run_job() {
     int rc = bind_atom_stack();
     if (rc >= 0) return rc;
@@ -100,13 +113,8 @@ int run_job() {
         say("Cannot recover from an interrupted run\n");
         return 1;
     }
-    if (dry_run) {
-        file = recovered_view(file, plan);
-    } else {
-        rc = bind_atom_stack();
-        if (rc >= 0) return rc;
-        file = quicktime_stack_reader(mp4_qt);
-    }
+    rc = move_on(file, recovered_view(file, plan));
+    if (rc >= 0) return rc;
     const std::string before = "recover from an interrupted run, then ";
     if (recovery == Recovery::undo_pending) {
         // An undo was cut short before it changed anything: finish it, so
@@ -114,13 +122,8 @@ int run_job() {
         FileReader restored = file;
         rc = run_undo(file, before, do_undo ? nullptr : &restored);
         if (rc != 0 || do_undo) return rc;
-        if (dry_run) {
-            file = restored;
-        } else {
-            rc = bind_atom_stack();
-            if (rc >= 0) return rc;
-            file = quicktime_stack_reader(mp4_qt);
-        }
+        rc = move_on(file, restored);
+        if (rc >= 0) return rc;
     } else if (do_undo) {
         // The original is back: nothing left to undo.
         if (dry_run) std::printf("would %srestore the original (%s bytes)\n", before.c_str(), with_commas(file.size()).c_str());

@@ -63,11 +63,12 @@ RecoveryPlan plan_cut(const FileReader& file, const FoundJournal& found) {
     }
     // A conversion writes its journal past the end its file will have, over
     // a hole: the original, then zeros.
+    // With a checked head the original's size is known; else it ends where
+    // the hole begins.
     uint64_t end = 0;
-    const uint64_t orig = found.head_checked ? j.orig_size : 0;
-    if (found.head_checked && (orig > found.at || !original_layout(file.limited_to(orig), end))) return failed();
-    if (!found.head_checked && !original_layout(without, end)) return failed();
-    const uint64_t truncate_to = found.head_checked ? orig : end;
+    const FileReader original = found.head_checked ? file.limited_to(j.orig_size) : without;
+    if ((found.head_checked && j.orig_size > found.at) || !original_layout(original, end)) return failed();
+    const uint64_t truncate_to = found.head_checked ? j.orig_size : end;
     if (!only_zeros(file, truncate_to, found.at)) return failed();
     return RecoveryPlan{Recovery::restored_original, std::nullopt, truncate_to};
 }
